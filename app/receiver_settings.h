@@ -1,0 +1,26 @@
+// The command line: options become the initial receiver settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ReceiverSettings {
+    uint16_t port = 8080;
+    bool auto_type = true;
+    bool press_enter = true;
+    bool copy_to_clipboard = true;
+};
+
+struct CommandLine {
+    ReceiverSettings settings;
+    bool headless = false;
+};
+
+// Arguments without the program path. Never fails: unknown options and bad values are ignored.
+CommandLine parse_command_line(const std::vector<std::string>& arguments);
+
+// Splits a raw Windows command line (UTF-8) into arguments by the Windows rules: blanks
+// separate, quotes group, backslashes escape a following quote. The program path is kept.
+std::vector<std::string> split_windows_command_line(std::string_view command_line);

@@ -1,0 +1,26 @@
+// The advertised LAN address, the computer's display name and the pairing URL behind the QR code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/adapter_entry.h"
+
+struct ReceiverState;
+
+// The filtered and ranked adapter list; never empty ("Localhost" / "127.0.0.1" as fallback).
+std::vector<AdapterEntry> list_lan_adapters();
+
+// The address of the selected adapter (the first one when the index is out of range).
+std::string selected_lan_ip(ReceiverState& state);
+
+// "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint, for the current state.
+std::string pairing_url(ReceiverState& state);
+std::string pairing_url_for(const std::string& ip, uint16_t port);
+
+// "{address}  —  {name}", the adapter combo box text.
+std::string adapter_label(const AdapterEntry& entry);
+
+// COMPUTERNAME, else HOSTNAME, else "PC"; read from the environment on every call.
+std::string host_display_name();

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a make target needs, only those that are missing.
+# Usage: scripts/install_packages.sh GROUP...   (groups: build e2e web windows bench)
+set -euo pipefail
+
+packages_for() {
+    case "$1" in
+        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev" ;;
+        e2e) echo "curl openssl zbar-tools procps" ;;
+        web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
+        windows) echo "g++-mingw-w64-x86-64-posix dpkg-dev wine64 xvfb imagemagick xclip zbar-tools procps" ;;
+        bench) echo "nginx-light wrk openssl curl" ;;
+        *) echo "unknown package group: $1" >&2; exit 2 ;;
+    esac
+}
+
+missing=()
+for group in "$@"; do
+    for package in $(packages_for "$group"); do
+        # npm is not needed as a Debian package where a newer Node.js with npm is already there.
+        if [ "$package" = nodejs ] && command -v node >/dev/null; then continue; fi
+        if [ "$package" = npm ] && command -v npm >/dev/null; then continue; fi
+        status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+        [ "$status" = "install ok installed" ] || missing+=("$package")
+    done
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,16 @@
+// A connection's byte stream as the HTTP layer sees it: the TLS stream, or a test stream.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "app/result.h"
+
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // Reads up to `size` bytes. Returns the count, 0 at the end of the stream, -1 on an error.
+    virtual std::ptrdiff_t read(char* buffer, size_t size) = 0;
+    virtual Status write_all(std::string_view bytes) = 0;
+    virtual Status flush() = 0;
+};

@@ -1,0 +1,46 @@
+// HTTP/1.1 framing: one request read from a stream, one response written back.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "server/byte_stream.h"
+
+struct ReceiverState;
+
+inline constexpr size_t MAX_BODY_BYTES = 65536;
+inline constexpr size_t READ_BUFFER_BYTES = 8192;
+// A request or header line longer than this, or a header section larger than
+// MAX_HEADER_SECTION_BYTES, closes the connection without an answer.
+inline constexpr size_t MAX_LINE_BYTES = 8192;
+inline constexpr size_t MAX_HEADER_SECTION_BYTES = 65536;
+
+struct HttpRequest {
+    std::string method;
+    std::string path;  // the request target up to its first "?"
+    std::string body;  // at most MAX_BODY_BYTES
+};
+
+struct HttpResponse {
+    std::string status;  // "404 Not Found"
+    std::string content_type;
+    std::string body;
+};
+
+enum class ReadOutcome { request, incomplete_body, close_without_answer };
+
+struct ReadResult {
+    ReadOutcome outcome;
+    HttpRequest request;
+};
+
+ReadResult read_request(ByteStream& stream);
+Status write_response(ByteStream& stream, const HttpResponse& response);
+
+using Router = std::function<HttpResponse(const HttpRequest&)>;
+
+// Reads one request, answers it through `route` (or with the 400 for a short body).
+void serve_request(ByteStream& stream, const Router& route);
+void serve_request(ByteStream& stream, const std::shared_ptr<ReceiverState>& state);
