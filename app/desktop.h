@@ -10,8 +10,8 @@
 
 // Win32 values, kept here so the event list is plain data that tests can compare.
 inline constexpr uint16_t VK_RETURN_KEY = 0x0D;
-inline constexpr uint32_t KEY_FLAG_KEYUP = 0x0002;   // KEYEVENTF_KEYUP
-inline constexpr uint32_t KEY_FLAG_UNICODE = 0x0004; // KEYEVENTF_UNICODE
+inline constexpr uint32_t KEY_FLAG_KEYUP = 0x0002;    // KEYEVENTF_KEYUP
+inline constexpr uint32_t KEY_FLAG_UNICODE = 0x0004;  // KEYEVENTF_UNICODE
 
 // The keyboard part of one Win32 INPUT record (time and extra information are always 0).
 struct KeyEvent {

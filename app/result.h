@@ -7,14 +7,14 @@
 
 // Success, or a one-line human-readable error text.
 class [[nodiscard]] Status {
-public:
+  public:
     static Status success() { return Status(); }
     static Status failure(std::string text) { return Status(std::move(text)); }
 
     bool ok() const { return !failed_; }
     const std::string& error() const { return error_; }
 
-private:
+  private:
     Status() = default;
     explicit Status(std::string text) : failed_(true), error_(std::move(text)) {}
     bool failed_ = false;
@@ -24,7 +24,7 @@ private:
 // A value, or a one-line human-readable error text.
 template <typename T>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : data_(std::in_place_index<0>, std::move(value)) {}
     static Result failure(std::string text) { return Result(Failure{std::move(text)}); }
 
@@ -33,7 +33,7 @@ public:
     const T& value() const { return std::get<0>(data_); }
     const std::string& error() const { return std::get<1>(data_).text; }
 
-private:
+  private:
     struct Failure {
         std::string text;
     };

@@ -84,7 +84,10 @@ void append_utf8(std::string& out, char32_t c) {
 char32_t next_code_point(std::string_view s, size_t& pos) {
     unsigned char b0 = static_cast<unsigned char>(s[pos]);
     size_t extra = b0 < 0x80 ? 0 : b0 < 0xE0 ? 1 : b0 < 0xF0 ? 2 : 3;
-    char32_t c = extra == 0 ? b0 : extra == 1 ? (b0 & 0x1F) : extra == 2 ? (b0 & 0x0F) : (b0 & 0x07);
+    char32_t c = extra == 0   ? b0
+                 : extra == 1 ? (b0 & 0x1F)
+                 : extra == 2 ? (b0 & 0x0F)
+                              : (b0 & 0x07);
     ++pos;
     for (size_t k = 0; k < extra && pos < s.size(); ++k, ++pos) {
         c = (c << 6) | (static_cast<unsigned char>(s[pos]) & 0x3F);
@@ -94,8 +97,20 @@ char32_t next_code_point(std::string_view s, size_t& pos) {
 
 bool is_white_space(char32_t c) {
     switch (c) {
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
-        case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+        case 0x09:
+        case 0x0A:
+        case 0x0B:
+        case 0x0C:
+        case 0x0D:
+        case 0x20:
+        case 0x85:
+        case 0xA0:
+        case 0x1680:
+        case 0x2028:
+        case 0x2029:
+        case 0x202F:
+        case 0x205F:
+        case 0x3000:
             return true;
         default:
             return c >= 0x2000 && c <= 0x200A;

@@ -1,0 +1,17 @@
+// Entry point of the Linux receiver: always headless, since there is no window on Linux.
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include "app/startup.h"
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);  // a client that vanishes must never end the process
+    CommandLine command_line = parse_command_line({argv + 1, argv + argc});
+    auto state = start_receiver(command_line, stdout);
+    // Explicit colours on a terminal, whatever its theme; plain blocks when piped to a file.
+    bool terminal = isatty(fileno(stdout));
+    print_pairing_banner(*state, stdout, terminal ? QrTextColours::ansi : QrTextColours::plain);
+    sleep_forever();
+}

@@ -1,0 +1,34 @@
+#include "app/startup.h"
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "app/receiver_state.h"
+#include "net/endpoint.h"
+#include "server/listener.h"
+
+std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
+                                              std::FILE* headless_output) {
+    auto state = new_receiver_state(command_line.settings, list_lan_adapters());
+    state->log_output = headless_output;
+    Status started = start_server(state);
+    if (!started.ok()) push_log_line(*state, started.error());
+    return state;
+}
+
+void print_pairing_banner(ReceiverState& state, std::FILE* output, QrTextColours colours) {
+    std::string url = pairing_url(state);
+    std::string text = "Pairing URL: " + url + "\n";
+    Result<QrGrid> code = encode_qr(url);
+    if (code.ok()) {
+        text += "Open it on the phone by scanning this code with its camera:\n" +
+                render_qr_text(code.value(), colours) + "\n";
+    }
+    std::fwrite(text.data(), 1, text.size(), output);
+    std::fflush(output);
+}
+
+void sleep_forever() {
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(3600));
+}

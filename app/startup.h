@@ -1,0 +1,20 @@
+// The start-up sequence shared by every entry point.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "app/receiver_settings.h"
+#include "ui/qr_code.h"
+
+struct ReceiverState;
+
+// Builds the adapter list and the state, and starts the server; a failed start becomes the
+// first log line. With `headless_output`, log lines are printed there instead of queued.
+std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
+                                              std::FILE* headless_output);
+
+// The pairing URL and its QR code as terminal text, for headless mode.
+void print_pairing_banner(ReceiverState& state, std::FILE* output, QrTextColours colours);
+
+[[noreturn]] void sleep_forever();

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "app/receiver_settings.h"
+
+namespace {
+
+CommandLine parse(std::vector<std::string> arguments) {
+    return parse_command_line(arguments);
+}
+
+TEST(ParseCommandLine, NoArgumentsGiveTheDefaults) {
+    CommandLine c = parse({});
+    EXPECT_EQ(c.settings.port, 8080);
+    EXPECT_TRUE(c.settings.auto_type);
+    EXPECT_TRUE(c.settings.press_enter);
+    EXPECT_TRUE(c.settings.copy_to_clipboard);
+    EXPECT_FALSE(c.headless);
+}
+
+TEST(ParseCommandLine, OptionsSwitchTheirOwnSettingOnly) {
+    CommandLine c = parse({"-p", "9000", "--no-enter"});
+    EXPECT_EQ(c.settings.port, 9000);
+    EXPECT_FALSE(c.settings.press_enter);
+    EXPECT_TRUE(c.settings.auto_type);
+    EXPECT_TRUE(c.settings.copy_to_clipboard);
+
+    c = parse({"--no-type", "--no-copy", "--headless"});
+    EXPECT_FALSE(c.settings.auto_type);
+    EXPECT_FALSE(c.settings.copy_to_clipboard);
+    EXPECT_TRUE(c.settings.press_enter);
+    EXPECT_TRUE(c.headless);
+}
+
+TEST(ParseCommandLine, PortValues) {
+    struct Row {
+        std::vector<std::string> arguments;
+        uint16_t port;
+        const char* why;
+    } rows[] = {
+        {{"--port", "abc"}, 8080, "unparseable value keeps the default"},
+        {{"--port"}, 8080, "option without a value changes nothing"},
+        {{"-p", "0"}, 0, "0 is taken at the command line"},
+        {{"-p", "80"}, 80, "privileged ports are taken at the command line"},
+        {{"-p", "65535"}, 65535, "largest port"},
+        {{"-p", "65536"}, 8080, "beyond 16 bits is ignored"},
+        {{"-p", "-1"}, 8080, "negative is ignored"},
+        {{"-p", "+90"}, 8080, "sign is not a digit"},
+        {{"-p", " 90"}, 8080, "blank is not a digit"},
+        {{"-p", ""}, 8080, "empty value"},
+        {{"-p", "9000", "-p", "bad"}, 9000, "a later bad value keeps the earlier good one"},
+        {{"-p", "9000", "--port", "9100"}, 9100, "the last good value wins"},
+        {{"--port=9000"}, 8080, "the joined form is not an option"},
+        {{"--PORT", "9000"}, 8080, "options are case-sensitive"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(parse(row.arguments).settings.port, row.port) << row.why;
+    }
+}
+
+TEST(ParseCommandLine, ConsumedPortValueIsNeverAnOption) {
+    CommandLine c = parse({"--port", "--headless"});
+    EXPECT_FALSE(c.headless);
+    EXPECT_EQ(c.settings.port, 8080);
+}
+
+TEST(ParseCommandLine, UnknownAndOtherCaseOptionsAreIgnored) {
+    CommandLine c = parse({"--NO-TYPE", "--verbose", "x"});
+    EXPECT_TRUE(c.settings.auto_type);
+}
+
+TEST(SplitWindowsCommandLine, Rules) {
+    using V = std::vector<std::string>;
+    struct Row {
+        const char* line;
+        V arguments;
+        const char* why;
+    } rows[] = {
+        {"prog.exe", {"prog.exe"}, "program alone"},
+        {"\"C:\\Program Files\\q.exe\" -p 9000",
+         {"C:\\Program Files\\q.exe", "-p", "9000"},
+         "quoted program path with blanks"},
+        {"q.exe  a\t\tb ", {"q.exe", "a", "b"}, "runs of blanks and tabs separate"},
+        {"q.exe \"a b\" c", {"q.exe", "a b", "c"}, "quotes group blanks"},
+        {"q.exe a\"b c\"d", {"q.exe", "ab cd"}, "quotes inside an argument"},
+        {"q.exe \\\"a", {"q.exe", "\"a"}, "backslash escapes a quote"},
+        {"q.exe a\\\\\"b c\"", {"q.exe", "a\\b c"}, "two backslashes then a quote: one kept"},
+        {"q.exe a\\\\\\\"b", {"q.exe", "a\\\"b"}, "three backslashes then a quote"},
+        {"q.exe C:\\dir\\ x", {"q.exe", "C:\\dir\\", "x"}, "backslashes without quote are literal"},
+        {"q.exe \"\"", {"q.exe", ""}, "empty quoted argument"},
+        {"q.exe \"a\"\"b\"", {"q.exe", "a\"b"}, "doubled quote inside quotes is a quote"},
+        {"q.exe \"unterminated arg", {"q.exe", "unterminated arg"}, "missing closing quote"},
+        {"q.exe é \"名 前\"", {"q.exe", "é", "名 前"}, "non-ASCII passes through"},
+        {"c:\\a\\\"b c", {"c:\\a\\b c"}, "program path takes no backslash escapes"},
+        {"", {}, "empty command line"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(split_windows_command_line(row.line), row.arguments) << row.why;
+    }
+}
+
+}  // namespace
