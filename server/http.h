@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "server/byte_stream.h"
 
@@ -12,10 +13,14 @@ struct ReceiverState;
 
 inline constexpr size_t MAX_BODY_BYTES = 65536;
 inline constexpr size_t READ_BUFFER_BYTES = 8192;
-// A request or header line longer than this, or a header section larger than
-// MAX_HEADER_SECTION_BYTES, closes the connection without an answer.
+// A request or header line (its LF included) longer than MAX_LINE_BYTES, or a header section
+// (request line to blank line) larger than MAX_HEADER_SECTION_BYTES, closes the connection
+// without an answer, so a client can never make the receiver buffer without bound.
 inline constexpr size_t MAX_LINE_BYTES = 8192;
 inline constexpr size_t MAX_HEADER_SECTION_BYTES = 65536;
+static_assert(MAX_LINE_BYTES <= READ_BUFFER_BYTES, "a whole line must fit in the read buffer");
+
+inline constexpr std::string_view JSON_CONTENT_TYPE = "application/json; charset=utf-8";
 
 struct HttpRequest {
     std::string method;
@@ -37,7 +42,12 @@ struct ReadResult {
 };
 
 ReadResult read_request(ByteStream& stream);
+
+// The fixed header block, then the body, then a flush. Stops at the first failed write.
 Status write_response(ByteStream& stream, const HttpResponse& response);
+
+// The 400 for a body shorter than its Content-Length.
+HttpResponse incomplete_body_response();
 
 using Router = std::function<HttpResponse(const HttpRequest&)>;
 
