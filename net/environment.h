@@ -1,0 +1,9 @@
+// Reading the process environment as UTF-8 text.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The variable's value, or nullopt when it is not set or is not valid Unicode.
+// An empty value is a value.
+std::optional<std::string> read_environment_variable(const std::string& name);
