@@ -12,10 +12,12 @@ struct ReceiverState;
 // The filtered and ranked adapter list; never empty ("Localhost" / "127.0.0.1" as fallback).
 std::vector<AdapterEntry> list_lan_adapters();
 
-// The address of the selected adapter (the first one when the index is out of range).
+// The address of the selected adapter (the first one when the index is out of range,
+// "127.0.0.1" when the list is empty). Takes the adapter lock for the copy.
 std::string selected_lan_ip(ReceiverState& state);
 
 // "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint, for the current state.
+// Computed afresh on every call, so it follows the adapter choice and the port at once.
 std::string pairing_url(ReceiverState& state);
 std::string pairing_url_for(const std::string& ip, uint16_t port);
 

@@ -1,0 +1,41 @@
+#include "net/endpoint.h"
+
+#include <mutex>
+
+#include "app/receiver_state.h"
+#include "net/adapter_candidates.h"
+#include "net/adapters.h"
+#include "net/environment.h"
+
+std::vector<AdapterEntry> list_lan_adapters() {
+    return rank_lan_adapters(list_adapter_candidates());
+}
+
+std::string selected_lan_ip(ReceiverState& state) {
+    std::lock_guard lock(state.adapters_lock);
+    if (state.adapters.empty()) return FALLBACK_ADAPTER.address;
+    const size_t index = state.selected_adapter.load(std::memory_order_relaxed);
+    return state.adapters[index < state.adapters.size() ? index : 0].address;
+}
+
+std::string pairing_url(ReceiverState& state) {
+    return pairing_url_for(selected_lan_ip(state), state.port.load(std::memory_order_relaxed));
+}
+
+std::string pairing_url_for(const std::string& ip, uint16_t port) {
+    // Only the fixed characters need encoding: an IPv4 address and a port are digits and dots.
+    const std::string port_text = std::to_string(port);
+    const std::string endpoint = "https%3A%2F%2F" + ip + "%3A" + port_text + "%2Fapi%2Fscan";
+    return "https://" + ip + ":" + port_text + "/?pc=" + endpoint;
+}
+
+std::string adapter_label(const AdapterEntry& entry) {
+    return entry.address + "  \u2014  " + entry.name;
+}
+
+std::string host_display_name() {
+    for (const char* variable : {"COMPUTERNAME", "HOSTNAME"}) {
+        if (auto value = read_environment_variable(variable)) return *value;
+    }
+    return "PC";
+}

@@ -1,0 +1,156 @@
+#include "net/endpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "app/receiver_state.h"
+#include "net/environment.h"
+
+namespace {
+
+TEST(PairingUrl, ExactText) {
+    EXPECT_EQ(pairing_url_for("192.168.1.20", 8080),
+              "https://192.168.1.20:8080/?pc=https%3A%2F%2F192.168.1.20%3A8080%2Fapi%2Fscan");
+    EXPECT_EQ(pairing_url_for("127.0.0.1", 8080),
+              "https://127.0.0.1:8080/?pc=https%3A%2F%2F127.0.0.1%3A8080%2Fapi%2Fscan");
+    // Ports print in decimal without padding, at both ends of the range.
+    EXPECT_EQ(pairing_url_for("10.0.0.7", 0),
+              "https://10.0.0.7:0/?pc=https%3A%2F%2F10.0.0.7%3A0%2Fapi%2Fscan");
+    EXPECT_EQ(pairing_url_for("10.0.0.7", 65535),
+              "https://10.0.0.7:65535/?pc=https%3A%2F%2F10.0.0.7%3A65535%2Fapi%2Fscan");
+}
+
+TEST(AdapterLabel, AddressEmDashName) {
+    EXPECT_EQ(adapter_label({"Ethernet", "192.168.1.20"}), "192.168.1.20  \xE2\x80\x94  Ethernet");
+    EXPECT_EQ(adapter_label({"Localhost", "127.0.0.1"}), "127.0.0.1  \xE2\x80\x94  Localhost");
+}
+
+class SelectedAdapter : public testing::Test {
+  protected:
+    SelectedAdapter() {
+        state.adapters = {{"Ethernet", "10.0.0.7"},
+                          {"Wi-Fi", "192.168.1.21"},
+                          {"vEthernet (WSL)", "172.25.160.1"}};
+        state.port = 8080;
+    }
+    ReceiverState state;
+};
+
+TEST_F(SelectedAdapter, FollowsTheIndexAndThePort) {
+    EXPECT_EQ(selected_lan_ip(state), "10.0.0.7");
+    state.selected_adapter = 2;
+    EXPECT_EQ(selected_lan_ip(state), "172.25.160.1");
+    EXPECT_EQ(pairing_url(state),
+              "https://172.25.160.1:8080/?pc=https%3A%2F%2F172.25.160.1%3A8080%2Fapi%2Fscan");
+    state.port = 9443;
+    EXPECT_EQ(pairing_url(state),
+              "https://172.25.160.1:9443/?pc=https%3A%2F%2F172.25.160.1%3A9443%2Fapi%2Fscan");
+}
+
+TEST_F(SelectedAdapter, IndexBeyondTheListUsesTheFirst) {
+    state.selected_adapter = 3;
+    EXPECT_EQ(selected_lan_ip(state), "10.0.0.7");
+    state.selected_adapter = SIZE_MAX;
+    EXPECT_EQ(selected_lan_ip(state), "10.0.0.7");
+    EXPECT_EQ(pairing_url(state),
+              "https://10.0.0.7:8080/?pc=https%3A%2F%2F10.0.0.7%3A8080%2Fapi%2Fscan");
+}
+
+TEST_F(SelectedAdapter, EmptyListUsesLoopback) {
+    state.adapters.clear();
+    EXPECT_EQ(selected_lan_ip(state), "127.0.0.1");
+}
+
+TEST(ListLanAdapters, ThisMachineGivesUsableEntries) {
+    // Names and addresses vary by machine; only the invariants hold everywhere.
+    const std::vector<AdapterEntry> adapters = list_lan_adapters();
+    ASSERT_FALSE(adapters.empty());
+    if (adapters.size() == 1 && adapters[0].name == "Localhost") {
+        EXPECT_EQ(adapters[0].address, "127.0.0.1");
+        return;
+    }
+    for (const AdapterEntry& entry : adapters) {
+        EXPECT_FALSE(entry.name.empty());
+        EXPECT_FALSE(entry.address.starts_with("127.")) << entry.address;
+        EXPECT_FALSE(entry.address.starts_with("169.254.")) << entry.address;
+        EXPECT_NE(entry.address, "0.0.0.0");
+        EXPECT_EQ(std::count(entry.address.begin(), entry.address.end(), '.'), 3) << entry.address;
+    }
+}
+
+// Sets or unsets one variable for the lifetime of the guard, then restores its old value.
+class EnvironmentOverride {
+  public:
+    EnvironmentOverride(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        apply(value);
+    }
+    ~EnvironmentOverride() { apply(old_); }
+    EnvironmentOverride(const EnvironmentOverride&) = delete;
+    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+  private:
+    void apply(const std::optional<std::string>& value) {
+        if (value) {
+            setenv(name_, value->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(HostDisplayName, ComputerNameFirst) {
+    EnvironmentOverride computer("COMPUTERNAME", "DESK-7");
+    EnvironmentOverride host("HOSTNAME", "linuxbox");
+    EXPECT_EQ(host_display_name(), "DESK-7");
+}
+
+TEST(HostDisplayName, EmptyComputerNameIsStillAName) {
+    EnvironmentOverride computer("COMPUTERNAME", "");
+    EnvironmentOverride host("HOSTNAME", "linuxbox");
+    EXPECT_EQ(host_display_name(), "");
+}
+
+TEST(HostDisplayName, HostNameWhenComputerNameUnsetOrInvalid) {
+    EnvironmentOverride host("HOSTNAME", "Caf\xC3\xA9-PC");
+    {
+        EnvironmentOverride computer("COMPUTERNAME", std::nullopt);
+        EXPECT_EQ(host_display_name(), "Caf\xC3\xA9-PC");
+    }
+    EnvironmentOverride computer("COMPUTERNAME", "bad\xFF");
+    EXPECT_EQ(host_display_name(), "Caf\xC3\xA9-PC");
+}
+
+TEST(HostDisplayName, PcWhenNeitherIsUsable) {
+    EnvironmentOverride computer("COMPUTERNAME", std::nullopt);
+    {
+        EnvironmentOverride host("HOSTNAME", std::nullopt);
+        EXPECT_EQ(host_display_name(), "PC");
+    }
+    EnvironmentOverride host("HOSTNAME", "\xED\xA0\x80");  // an encoded lone surrogate
+    EXPECT_EQ(host_display_name(), "PC");
+}
+
+TEST(HostDisplayName, ReadOnEveryCall) {
+    EnvironmentOverride computer("COMPUTERNAME", "first");
+    EXPECT_EQ(host_display_name(), "first");
+    EnvironmentOverride changed("COMPUTERNAME", "second");
+    EXPECT_EQ(host_display_name(), "second");
+}
+
+TEST(ReadEnvironmentVariable, AbsentEmptyAndInvalid) {
+    EnvironmentOverride absent("QUILLMARK_TEST_ABSENT", std::nullopt);
+    EXPECT_EQ(read_environment_variable("QUILLMARK_TEST_ABSENT"), std::nullopt);
+    EnvironmentOverride empty("QUILLMARK_TEST_EMPTY", "");
+    EXPECT_EQ(read_environment_variable("QUILLMARK_TEST_EMPTY"), std::string());
+    EnvironmentOverride invalid("QUILLMARK_TEST_INVALID", "\xC0\xAF");  // overlong "/"
+    EXPECT_EQ(read_environment_variable("QUILLMARK_TEST_INVALID"), std::nullopt);
+}
+
+}  // namespace
