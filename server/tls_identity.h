@@ -1,0 +1,37 @@
+// The server's TLS identity: a fresh key and self-signed certificate per start, and the
+// OpenSSL context that every connection of that start shares.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/result.h"
+#include "net/adapter_entry.h"
+
+struct ReceiverState;
+struct ssl_ctx_st;
+
+struct SslContextFree {
+    void operator()(ssl_ctx_st* context) const;
+};
+
+// Read-only after build_tls_config; shared by the accept loop and its connection threads.
+struct TlsServerConfig {
+    std::unique_ptr<ssl_ctx_st, SslContextFree> context;
+};
+
+// Fresh EC P-256 key, self-signed certificate and context. Errors: "Failed to create TLS
+// params: ...", "Failed to generate TLS key pair: ...", "Failed to self-sign TLS cert: ...",
+// "Failed to build TLS config: ...", each followed by OpenSSL's own text.
+Result<std::shared_ptr<const TlsServerConfig>> build_tls_config(ReceiverState& state);
+
+// The certificate's subject alternative names, in order and without duplicates: "localhost",
+// "127.0.0.1", the computer name, then each adapter address. A computer name that is not
+// 7-bit ASCII cannot be a DNS name and is left out, so the server still starts.
+std::vector<std::string> tls_san_names(const std::string& host_name,
+                                       const std::vector<AdapterEntry>& adapters);
+
+// True for dotted-decimal IPv4 ("192.168.1.20") and IPv6 texts; these become IP entries.
+bool reads_as_ip_address(std::string_view text);
