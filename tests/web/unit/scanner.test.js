@@ -1,6 +1,7 @@
 import { describe, it, beforeEach, afterEach, mock } from 'node:test';
 import assert from 'node:assert/strict';
 import { installFakeCanvas } from '../helpers/fake-canvas.js';
+import { setGlobal } from '../helpers/globals.js';
 import { BarcodeScannerEngine, SCAN_MODES } from '../../../web/scanner.js';
 
 installFakeCanvas();
@@ -24,12 +25,6 @@ function scriptedEngine({ wasm = () => NO_CODE, native = () => NO_CODE } = {}) {
   };
   engine.engineReady = true;
   return { engine, calls };
-}
-
-function setGlobal(name, value) {
-  const had = Object.getOwnPropertyDescriptor(globalThis, name);
-  Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
-  return () => (had ? Object.defineProperty(globalThis, name, had) : delete globalThis[name]);
 }
 
 describe('scan modes', () => {

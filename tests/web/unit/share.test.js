@@ -1,0 +1,412 @@
+import { describe, it, beforeEach, afterEach, mock } from 'node:test';
+import assert from 'node:assert/strict';
+import { FakeStorage, setGlobal } from '../helpers/globals.js';
+import {
+  DEFAULT_NUS_SERVICE,
+  DEFAULT_NUS_RX_CHAR,
+  getSavedWifiUrl,
+  saveWifiUrl,
+  normalizeWifiEndpoint,
+  testWifiConnection,
+  sendOverWifi,
+  isSystemShareSupported,
+  shareViaSystem,
+  BluetoothRelay,
+} from '../../../web/share.js';
+
+let restore = [];
+const use = (name, value) => restore.push(setGlobal(name, value));
+afterEach(() => {
+  restore.reverse().forEach((undo) => undo());
+  restore = [];
+});
+
+// A fetch stand-in: records requests and answers from a handler; `hang` never answers until aborted.
+function installFetch(handler) {
+  const requests = [];
+  use('fetch', (url, init = {}) => {
+    requests.push({ url, ...init, body: init.body });
+    return new Promise((resolve, reject) => {
+      init.signal?.addEventListener('abort', () => reject(new DOMException('The operation was aborted.', 'AbortError')));
+      Promise.resolve(handler(url, init)).then((answer) => {
+        if (answer !== 'hang') resolve(answer);
+      }, reject);
+    });
+  });
+  return requests;
+}
+
+const reply = (status, body) => new Response(body, { status });
+
+describe('computer address storage', () => {
+  beforeEach(() => use('localStorage', new FakeStorage()));
+
+  it('returns the saved address, trimmed when saved', () => {
+    saveWifiUrl('  https://10.0.0.2:8080/api/scan \n');
+    assert.equal(localStorage.getItem('quillmark_wifi_url_v1'), 'https://10.0.0.2:8080/api/scan');
+    assert.equal(getSavedWifiUrl(), 'https://10.0.0.2:8080/api/scan');
+  });
+
+  it('falls back to the page\'s own origin, then to an example address', () => {
+    use('location', new URL('https://127.0.0.1:8443/?pc=x'));
+    assert.equal(getSavedWifiUrl(), 'https://127.0.0.1:8443/api/scan');
+    saveWifiUrl('');
+    assert.equal(getSavedWifiUrl(), 'https://127.0.0.1:8443/api/scan', 'an empty saved value does not count');
+    use('location', new URL('file:///sdcard/index.html'));
+    assert.equal(getSavedWifiUrl(), 'http://192.168.1.100:8080/api/scan');
+  });
+
+  it('ignores storage failures', () => {
+    const storage = new FakeStorage({ quillmark_wifi_url_v1: 'http://a/api/scan' });
+    storage.broken = true;
+    use('localStorage', storage);
+    use('location', undefined);
+    assert.doesNotThrow(() => saveWifiUrl('http://b'));
+    assert.equal(getSavedWifiUrl(), 'http://192.168.1.100:8080/api/scan');
+  });
+});
+
+describe('normalizeWifiEndpoint', () => {
+  it('completes an address to the scan endpoint', () => {
+    const cases = [
+      ['192.168.1.25:8383', 'http://192.168.1.25:8383/api/scan'],
+      ['https://192.168.1.25:8383', 'https://192.168.1.25:8383/api/scan'],
+      ['https://192.168.1.25:8383/', 'https://192.168.1.25:8383/api/scan'],
+      ['HTTPS://192.168.1.25:8383/api/scan', 'https://192.168.1.25:8383/api/scan'],
+      ['  http://PC-Desk.local:80/  ', 'http://pc-desk.local/api/scan'],
+      ['https://10.0.0.9:443/hook', 'https://10.0.0.9/hook'],
+      ['10.0.0.9:8080/?token=1', 'http://10.0.0.9:8080/api/scan?token=1'],
+      ['http://10.0.0.9/api/scan/', 'http://10.0.0.9/api/scan/'],
+    ];
+    for (const [raw, expected] of cases) assert.equal(normalizeWifiEndpoint(raw), expected, raw);
+  });
+
+  it('refuses an empty or unparsable address', () => {
+    for (const empty of ['', '   ', null, undefined]) {
+      assert.throws(() => normalizeWifiEndpoint(empty), { message: 'Enter the target computer URL (e.g. http://192.168.1.25:8080).' });
+    }
+    assert.throws(() => normalizeWifiEndpoint('http://[broken'), TypeError);
+  });
+});
+
+describe('testWifiConnection', () => {
+  it('pings /api/ping beside the scan endpoint and returns the reply', async () => {
+    const requests = installFetch(() => reply(200, '{"ok":true,"host":"DESK","port":8080}'));
+    assert.deepEqual(await testWifiConnection('https://192.168.1.25:8383'), { ok: true, host: 'DESK', port: 8080 });
+    await testWifiConnection('https://192.168.1.25:8383/api/scan/');
+    await testWifiConnection('http://10.0.0.9/hook');
+    assert.deepEqual(requests.map((r) => r.url), [
+      'https://192.168.1.25:8383/api/ping', 'https://192.168.1.25:8383/api/ping', 'http://10.0.0.9/hook',
+    ]);
+    assert.equal(requests[0].method, 'GET');
+    assert.equal(requests[0].mode, 'cors');
+  });
+
+  it('counts a reply that is not JSON as reachable', async () => {
+    installFetch(() => reply(200, '<html>hello</html>'));
+    assert.deepEqual(await testWifiConnection('10.0.0.9:8080'), { ok: true });
+  });
+
+  it('fails on a non-success status', async () => {
+    installFetch(() => reply(404, 'Not found'));
+    await assert.rejects(testWifiConnection('10.0.0.9:8080'), { message: 'Server responded with HTTP 404' });
+  });
+
+  it('explains a network failure with the host and port', async () => {
+    installFetch(() => Promise.reject(new TypeError('Failed to fetch')));
+    await assert.rejects(testWifiConnection('https://192.168.1.25:8383'), {
+      message: 'Could not reach 192.168.1.25:8383. Check the IP/port and make sure both devices share the same Wi-Fi.',
+    });
+  });
+
+  it('gives up after 4000 ms and clears its timer', async () => {
+    mock.timers.enable({ apis: ['setTimeout'] });
+    try {
+      installFetch(() => 'hang');
+      const pending = testWifiConnection('10.0.0.9:8080');
+      let settled = false;
+      pending.catch(() => {}).finally(() => { settled = true; });
+      mock.timers.tick(3999);
+      await new Promise(setImmediate);
+      assert.equal(settled, false);
+      mock.timers.tick(1);
+      await assert.rejects(pending, {
+        message: 'Connection timed out. Make sure both devices are on the same Wi-Fi and server.mjs is running.',
+      });
+    } finally {
+      mock.timers.reset();
+    }
+  });
+
+  it('leaves no timer behind after an answer', async () => {
+    const cleared = [];
+    const realClear = globalThis.clearTimeout;
+    use('clearTimeout', (id) => { cleared.push(id); realClear(id); });
+    installFetch(() => reply(500, ''));
+    await assert.rejects(testWifiConnection('10.0.0.9'));
+    installFetch(() => reply(200, '{}'));
+    await testWifiConnection('10.0.0.9');
+    assert.equal(cleared.length, 2);
+  });
+});
+
+describe('sendOverWifi', () => {
+  const entry = { text: '4006381333931', format: 'EAN-13', confidence: 99, confirmations: 5 };
+
+  it('posts the scan record with its members in order', async () => {
+    const requests = installFetch(() => reply(200, '{"ok":true,"scan":{"text":"4006381333931"}}'));
+    const answer = await sendOverWifi('https://127.0.0.1:8080', { ...entry, pressEnter: false, timestamp: '2026-03-14T09:26:53.589Z' });
+    assert.deepEqual(answer, { ok: true, scan: { text: '4006381333931' } });
+    const [request] = requests;
+    assert.equal(request.url, 'https://127.0.0.1:8080/api/scan');
+    assert.equal(request.method, 'POST');
+    assert.equal(request.mode, 'cors');
+    assert.deepEqual(request.headers, { 'Content-Type': 'application/json' });
+    assert.equal(request.body,
+      '{"text":"4006381333931","format":"EAN-13","confidence":99,"confirmations":5,"pressEnter":false,"timestamp":"2026-03-14T09:26:53.589Z"}');
+  });
+
+  it('sends pressEnter true unless it is exactly false, and stamps the current time', async () => {
+    const requests = installFetch(() => reply(200, 'OK'));
+    const before = Date.now();
+    await sendOverWifi('10.0.0.9', entry);
+    await sendOverWifi('10.0.0.9', { ...entry, pressEnter: 0 });
+    const [first, second] = requests.map((r) => JSON.parse(r.body));
+    assert.deepEqual(Object.keys(first), ['text', 'format', 'confidence', 'confirmations', 'pressEnter', 'timestamp']);
+    assert.equal(first.pressEnter, true);
+    assert.equal(second.pressEnter, true);
+    assert.match(first.timestamp, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/);
+    assert.ok(Date.parse(first.timestamp) >= before - 1);
+  });
+
+  it('reports the receiver\'s own error text, else the status', async () => {
+    installFetch(() => reply(400, '{"ok":false,"error":"Missing barcode text"}'));
+    await assert.rejects(sendOverWifi('10.0.0.9', entry), { message: 'Missing barcode text' });
+    installFetch(() => reply(502, '<h1>Bad gateway</h1>'));
+    await assert.rejects(sendOverWifi('10.0.0.9', entry), { message: 'Receiver returned HTTP 502' });
+    installFetch(() => reply(500, '{"ok":false}'));
+    await assert.rejects(sendOverWifi('10.0.0.9', entry), { message: 'Receiver returned HTTP 500' });
+  });
+
+  it('passes a network error through unchanged and refuses an empty address', async () => {
+    const failure = new TypeError('Failed to fetch');
+    const requests = installFetch(() => Promise.reject(failure));
+    await assert.rejects(sendOverWifi('10.0.0.9', entry), (error) => error === failure);
+    await assert.rejects(sendOverWifi('  ', entry), { message: 'Enter the target computer URL (e.g. http://192.168.1.25:8080).' });
+    assert.equal(requests.length, 1);
+  });
+
+  it('gives up after 5000 ms', async () => {
+    mock.timers.enable({ apis: ['setTimeout'] });
+    try {
+      installFetch(() => 'hang');
+      const pending = sendOverWifi('10.0.0.9', entry);
+      let settled = false;
+      pending.catch(() => {}).finally(() => { settled = true; });
+      mock.timers.tick(4999);
+      await new Promise(setImmediate);
+      assert.equal(settled, false);
+      mock.timers.tick(1);
+      await assert.rejects(pending, { message: 'Wi-Fi send timed out. Verify the computer receiver is running.' });
+    } finally {
+      mock.timers.reset();
+    }
+  });
+});
+
+describe('system share', () => {
+  it('opens the share sheet with the format in the title', async () => {
+    const shared = [];
+    use('navigator', { share: async (data) => { shared.push(data); } });
+    assert.equal(isSystemShareSupported(), true);
+    await shareViaSystem({ text: 'ABC-1', format: 'CODE-128' });
+    assert.deepEqual(shared, [{ title: 'Barcode (CODE-128)', text: 'ABC-1' }]);
+  });
+
+  it('refuses where there is no share sheet, and passes on a cancel', async () => {
+    use('navigator', {});
+    assert.equal(isSystemShareSupported(), false);
+    await assert.rejects(shareViaSystem({ text: 'A', format: 'QR-CODE' }), { message: 'System Share Sheet is not supported in this browser.' });
+    use('navigator', { share: async () => { throw new DOMException('Share canceled', 'AbortError'); } });
+    await assert.rejects(shareViaSystem({ text: 'A', format: 'QR-CODE' }), { name: 'AbortError' });
+  });
+});
+
+describe('BluetoothRelay', () => {
+  // A Web Bluetooth stand-in: devices with a GATT server, one service and one characteristic.
+  function fakeDevice(name, { properties = { writeWithoutResponse: true }, failWrite = 0 } = {}) {
+    const writes = [];
+    const listeners = new Map();
+    const characteristic = {
+      properties,
+      async writeValueWithoutResponse(chunk) { writes.push(['without', Buffer.from(chunk)]); },
+      async writeValueWithResponse(chunk) {
+        if (failWrite && writes.length + 1 === failWrite) throw new DOMException('GATT operation failed', 'NetworkError');
+        writes.push(['with', Buffer.from(chunk)]);
+      },
+    };
+    const device = {
+      name,
+      writes,
+      lookups: [],
+      gatt: {
+        connected: false,
+        async connect() { this.connected = true; return this; },
+        disconnect() {
+          this.connected = false;
+          listeners.get('gattserverdisconnected')?.();
+        },
+        async getPrimaryService(uuid) {
+          device.lookups.push(uuid);
+          return { async getCharacteristic(charUuid) { device.lookups.push(charUuid); return characteristic; } };
+        },
+      },
+      addEventListener(type, handler) { listeners.set(type, handler); },
+      removeEventListener(type, handler) { if (listeners.get(type) === handler) listeners.delete(type); },
+      drop() { this.gatt.connected = false; listeners.get('gattserverdisconnected')?.(); },
+    };
+    return device;
+  }
+
+  function installBluetooth(...devices) {
+    const requests = [];
+    use('navigator', {
+      bluetooth: {
+        async requestDevice(options) {
+          requests.push(options);
+          if (!devices.length) throw new DOMException('User cancelled the requestDevice() chooser.', 'NotFoundError');
+          return devices.shift();
+        },
+      },
+    });
+    return requests;
+  }
+
+  it('has the Nordic UART defaults', () => {
+    assert.equal(DEFAULT_NUS_SERVICE, '6e400001-b5a3-f393-e0a9-e50e24dcca9e');
+    assert.equal(DEFAULT_NUS_RX_CHAR, '6e400002-b5a3-f393-e0a9-e50e24dcca9e');
+  });
+
+  it('reports an unsupported browser', async () => {
+    use('navigator', {});
+    const relay = new BluetoothRelay();
+    assert.deepEqual(relay.getStatus(), { supported: false, connected: false, deviceName: null });
+    await assert.rejects(relay.connect(), {
+      message: 'Web Bluetooth is not supported in this browser (use Chrome/Edge on Android, Windows, macOS, or Linux — or use Wi-Fi / System Share on iOS).',
+    });
+  });
+
+  it('pairs through the chooser with trimmed, lower-cased UUIDs and reports each change', async () => {
+    const device = fakeDevice('Scanner Dock');
+    const requests = installBluetooth(device);
+    const statuses = [];
+    const relay = new BluetoothRelay((status) => statuses.push(status));
+    const status = await relay.connect({ serviceUuid: ' 0000FFE0-0000-1000-8000-00805F9B34FB ', rxCharUuid: '' });
+    assert.deepEqual(requests, [{ acceptAllDevices: true, optionalServices: ['0000ffe0-0000-1000-8000-00805f9b34fb'] }]);
+    assert.deepEqual(device.lookups, ['0000ffe0-0000-1000-8000-00805f9b34fb', DEFAULT_NUS_RX_CHAR]);
+    assert.deepEqual(status, { supported: true, connected: true, deviceName: 'Scanner Dock' });
+    assert.deepEqual(statuses.at(-1), status);
+  });
+
+  it('passes the chooser\'s cancel through', async () => {
+    installBluetooth();
+    await assert.rejects(new BluetoothRelay().connect(), { name: 'NotFoundError' });
+  });
+
+  it('writes 20-byte chunks with CR LF, awaiting each', async () => {
+    const device = fakeDevice('Dock');
+    installBluetooth(device);
+    const relay = new BluetoothRelay();
+    await relay.connect();
+    const text = 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghi'; // 45 bytes
+    await relay.send(text);
+    assert.deepEqual(device.writes.map(([, chunk]) => chunk.length), [20, 20, 7]);
+    assert.equal(Buffer.concat(device.writes.map(([, c]) => c)).toString(), `${text}\r\n`);
+    assert.ok(device.writes.every(([kind]) => kind === 'without'));
+    device.writes.length = 0;
+    await relay.send(text, { pressEnter: false });
+    assert.deepEqual(device.writes.map(([, chunk]) => chunk.length), [20, 20, 5]);
+  });
+
+  it('encodes UTF-8 and may split a character across chunks', async () => {
+    const device = fakeDevice('Dock', { properties: { write: true } });
+    installBluetooth(device);
+    const relay = new BluetoothRelay();
+    await relay.connect();
+    await relay.send(`${'x'.repeat(19)}é`, { pressEnter: false });
+    assert.deepEqual(device.writes.map(([kind, chunk]) => [kind, [...chunk]]), [
+      ['with', [...Buffer.from('x'.repeat(19)), 0xc3]],
+      ['with', [0xa9]],
+    ]);
+  });
+
+  it('stops at a failed write, keeping the chunks already written', async () => {
+    const device = fakeDevice('Dock', { properties: {}, failWrite: 2 });
+    installBluetooth(device);
+    const relay = new BluetoothRelay();
+    await relay.connect();
+    await assert.rejects(relay.send('y'.repeat(50)), { name: 'NetworkError' });
+    assert.equal(device.writes.length, 1);
+  });
+
+  it('refuses to send while not connected', async () => {
+    installBluetooth();
+    await assert.rejects(new BluetoothRelay().send('A'), { message: 'No Bluetooth device connected. Pair a device first.' });
+  });
+
+  it('names an unnamed device only while connected', async () => {
+    const device = fakeDevice(undefined);
+    installBluetooth(device);
+    const statuses = [];
+    const relay = new BluetoothRelay((status) => statuses.push(status));
+    await relay.connect();
+    assert.equal(relay.getStatus().deviceName, 'Bluetooth Device');
+    device.drop();
+    assert.deepEqual(statuses.at(-1), { supported: true, connected: false, deviceName: null });
+    await assert.rejects(relay.send('A'), { message: 'No Bluetooth device connected. Pair a device first.' });
+  });
+
+  it('disconnects on request and reports again on the browser\'s event', async () => {
+    const device = fakeDevice('Dock');
+    installBluetooth(device);
+    const statuses = [];
+    const relay = new BluetoothRelay((status) => statuses.push(status));
+    await relay.connect();
+    statuses.length = 0;
+    relay.disconnect();
+    assert.equal(device.gatt.connected, false);
+    assert.deepEqual(statuses, [
+      { supported: true, connected: false, deviceName: 'Dock' },
+      { supported: true, connected: false, deviceName: 'Dock' },
+    ]);
+  });
+
+  it('moves the disconnect handler to a newly paired device', async () => {
+    const first = fakeDevice('First');
+    const second = fakeDevice('Second');
+    installBluetooth(first, second);
+    const statuses = [];
+    const relay = new BluetoothRelay((status) => statuses.push(status));
+    await relay.connect();
+    await relay.connect();
+    assert.equal(first.gatt.connected, false, 'the old link is closed');
+    statuses.length = 0;
+    first.drop();
+    assert.deepEqual(statuses, []);
+    assert.deepEqual(relay.getStatus(), { supported: true, connected: true, deviceName: 'Second' });
+    second.drop();
+    assert.deepEqual(statuses, [{ supported: true, connected: false, deviceName: 'Second' }]);
+  });
+
+  it('is not connected after a failed connection to another device', async () => {
+    const first = fakeDevice('First');
+    const broken = fakeDevice('Broken');
+    broken.gatt.getPrimaryService = async () => { throw new DOMException('No Services matching UUID found', 'NotFoundError'); };
+    installBluetooth(first, broken);
+    const relay = new BluetoothRelay();
+    await relay.connect();
+    await assert.rejects(relay.connect(), { name: 'NotFoundError' });
+    assert.equal(relay.getStatus().connected, false);
+    await assert.rejects(relay.send('A'), { message: 'No Bluetooth device connected. Pair a device first.' });
+  });
+});
