@@ -1,0 +1,272 @@
+#include "server/routes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/receiver_state.h"
+#include "memory_stream.h"
+#include "server/embedded_assets.h"
+
+using namespace std::string_view_literals;
+
+namespace {
+
+constexpr std::string_view NOT_FOUND = "Not found";
+constexpr std::string_view MISSING_TEXT = R"({"ok":false,"error":"Missing barcode text"})";
+
+// A receiver whose desktop records what delivery hands it.
+class Routes : public testing::Test {
+  protected:
+    void SetUp() override {
+        state = new_receiver_state(ReceiverSettings{},
+                                   {{"Wi-Fi", "192.168.1.20"}, {"Ethernet", "10.0.0.5"}});
+        state->desktop.copy_text = [this](std::string_view text) {
+            copied.emplace_back(text);
+            return Status::success();
+        };
+        state->desktop.type_text = [this](std::string_view text, bool with_enter) {
+            typed.emplace_back(text);
+            enters.push_back(with_enter);
+            return Status::success();
+        };
+    }
+
+    HttpResponse post_scan(std::string_view body) {
+        return route_request({"POST", "/api/scan", std::string(body)}, *state);
+    }
+
+    std::shared_ptr<ReceiverState> state;
+    std::vector<std::string> copied, typed;
+    std::vector<bool> enters;
+};
+
+struct RouteCase {
+    std::string_view method, path;
+    std::string_view status, content_type, file;  // file: web/ name of the expected body
+};
+
+// clang-format off
+const RouteCase ROUTE_CASES[] = {
+    {"OPTIONS", "/anything/at/all", "204 No Content", "text/plain", ""},  // CORS preflight for any path
+    {"OPTIONS", "/api/scan", "204 No Content", "text/plain", ""},  // preflight wins over the scan route
+    {"GET", "/", "200 OK", "text/html; charset=utf-8", "index.html"},  // the pairing URL's path
+    {"GET", "/index.html", "200 OK", "text/html; charset=utf-8", "index.html"},  // second name of the page
+    {"GET", "/about", "200 OK", "text/html; charset=utf-8", "about.html"},  // short name of about.html
+    {"GET", "/app.js", "200 OK", "text/javascript; charset=utf-8", "app.js"},  // modules need a script type
+    {"GET", "/styles.css", "200 OK", "text/css; charset=utf-8", "styles.css"},  // style sheet type
+    {"GET", "/about/", "404 Not Found", "text/plain; charset=utf-8", ""},  // no trailing-slash folding
+    {"GET", "/favicon.ico", "404 Not Found", "text/plain; charset=utf-8", ""},  // nothing outside the table
+    {"GET", "/api/events", "404 Not Found", "text/plain; charset=utf-8", ""},  // no event stream
+    {"GET", "/Index.html", "404 Not Found", "text/plain; charset=utf-8", ""},  // paths are case-sensitive
+    {"GET", "/%69ndex.html", "404 Not Found", "text/plain; charset=utf-8", ""},  // no percent-decoding
+    {"GET", "", "404 Not Found", "text/plain; charset=utf-8", ""},  // empty path (target "?x")
+    {"GET", "/api/scan", "404 Not Found", "text/plain; charset=utf-8", ""},  // scans are POSTed only
+    {"POST", "/api/ping", "404 Not Found", "text/plain; charset=utf-8", ""},  // ping is GET only
+    {"POST", "/", "404 Not Found", "text/plain; charset=utf-8", ""},  // POST elsewhere than /api/scan
+    {"HEAD", "/", "404 Not Found", "text/plain; charset=utf-8", ""},  // HEAD is not GET
+    {"get", "/", "404 Not Found", "text/plain; charset=utf-8", ""},  // methods are case-sensitive
+    {"PUT", "/api/scan", "404 Not Found", "text/plain; charset=utf-8", ""},  // other methods
+};
+// clang-format on
+
+TEST_F(Routes, MethodAndPathChooseTheAnswer) {
+    for (const RouteCase& row : ROUTE_CASES) {
+        SCOPED_TRACE(std::string(row.method) + " \"" + std::string(row.path) + "\"");
+        HttpResponse response =
+            route_request({std::string(row.method), std::string(row.path), ""}, *state);
+        EXPECT_EQ(response.status, row.status);
+        EXPECT_EQ(response.content_type, row.content_type);
+        std::string_view expected = row.file.empty() ? ""sv : embedded_file(row.file);
+        if (row.status.starts_with("404")) expected = NOT_FOUND;
+        EXPECT_EQ(response.body, expected);
+    }
+    EXPECT_TRUE(copied.empty() && typed.empty());
+}
+
+TEST_F(Routes, PingReportsHostPortAndSelectedAddress) {
+    const char* saved = std::getenv("COMPUTERNAME");
+    const std::string saved_name = saved ? saved : "";
+    setenv("COMPUTERNAME", "Desk \"7\"", 1);
+    state->port = 8443;
+    state->selected_adapter = 1;
+    HttpResponse response = route_request({"GET", "/api/ping", ""}, *state);
+    if (saved) {
+        setenv("COMPUTERNAME", saved_name.c_str(), 1);
+    } else {
+        unsetenv("COMPUTERNAME");
+    }
+
+    EXPECT_EQ(response.status, "200 OK");
+    EXPECT_EQ(response.content_type, "application/json; charset=utf-8");
+    EXPECT_EQ(response.body, R"({"ok":true,"client":"quillmark-receiver-gui","protocol":"https",)"
+                             R"("host":"Desk \"7\"","port":8443,"lanAddresses":["10.0.0.5"]})");
+    EXPECT_EQ(state->received_count.load(), 0u);
+    EXPECT_TRUE(take_log_lines(*state).empty());
+}
+
+TEST_F(Routes, PairingUrlServesTheIndexThroughTheWholeServer) {
+    MemoryStream stream{"GET /?pc=https%3A%2F%2F192.168.1.20%3A8080%2Fapi%2Fscan HTTP/1.1\r\n\r\n"};
+    serve_request(stream, state);
+    const std::string_view index = embedded_file("index.html");
+    EXPECT_TRUE(
+        stream.output.starts_with("HTTP/1.1 200 OK\r\n"
+                                  "Content-Type: text/html; charset=utf-8\r\n"
+                                  "Content-Length: " +
+                                  std::to_string(index.size()) + "\r\n"));
+    EXPECT_TRUE(stream.output.ends_with("\r\n\r\n" + std::string(index)));
+}
+
+struct ScanCase {
+    std::string_view body;
+    std::string_view text, format;  // text empty: the 400 and no delivery
+    uint32_t confidence;
+    bool with_enter;
+};
+
+// clang-format off
+const ScanCase SCAN_CASES[] = {
+    {R"({"text":"  AB12 \n"})", "AB12", "BARCODE", 100, true},  // trimmed, defaults for the rest
+    {R"({"text":"X","format":"EAN-13","confidence":88,"pressEnter":true})", "X", "EAN-13", 88, true},  // every member given
+    {R"({"format":"text","text":"X1"})", "X1", "text", 100, true},  // the key as a value is skipped
+    {R"({"text":"X","format":" EAN-13 "})", "X", " EAN-13 ", 100, true},  // the format is not trimmed
+    {R"({"text":"X","format":""})", "X", "", 100, true},  // an empty format stays empty
+    {R"({"text":"X","format":7})", "X", "BARCODE", 100, true},  // a non-string format is absent
+    {R"({"text":"X","confidence":"97"})", "X", "BARCODE", 100, true},  // confidence as a string
+    {R"({"text":"X","confidence":250})", "X", "BARCODE", 250, true},  // no upper clamp
+    {R"({"text":"X","pressEnter":false})", "X", "BARCODE", 100, false},  // the request suppresses Enter
+    {R"({"text":"caf\u00e9"})", "caf\xC3\xA9", "BARCODE", 100, true},  // escaped non-ASCII
+    {R"({"text":"\uD83D\uDE00"})", "\xF0\x9F\x98\x80", "BARCODE", 100, true},  // escaped pair is one character
+    {"{\"text\":\"A\xFF" "B\"}", "A\xEF\xBF\xBD" "B", "BARCODE", 100, true},  // invalid UTF-8 becomes U+FFFD
+    {"{\"text\":\"A\xC3\"}", "A\xEF\xBF\xBD", "BARCODE", 100, true},  // a cut sequence before the quote
+    {R"({"meta":{"text":"inner"},"text":"outer"})", "inner", "BARCODE", 100, true},  // first occurrence wins, even nested
+    {R"({"text":"   "})", "", "", 0, false},  // only blanks
+    {R"({"text":"\u3000\t"})", "", "", 0, false},  // only Unicode White_Space
+    {R"({"text":123})", "", "", 0, false},  // a number is not text
+    {R"({"text":"abc)", "", "", 0, false},  // unterminated
+    {R"({"format":"EAN-13"})", "", "", 0, false},  // no text member
+    {"", "", "", 0, false},  // no body
+};
+// clang-format on
+
+TEST_F(Routes, ScanBodiesAreDeliveredAndEchoed) {
+    for (const ScanCase& row : SCAN_CASES) {
+        SCOPED_TRACE(std::string(row.body));
+        copied.clear(), typed.clear(), enters.clear();
+        (void)take_log_lines(*state);
+        const uint64_t count_before = state->received_count;
+
+        HttpResponse response = post_scan(row.body);
+        EXPECT_EQ(response.content_type, "application/json; charset=utf-8");
+        if (row.text.empty()) {
+            EXPECT_EQ(response.status, "400 Bad Request");
+            EXPECT_EQ(response.body, MISSING_TEXT);
+            EXPECT_TRUE(copied.empty() && typed.empty());
+            EXPECT_EQ(state->received_count.load(), count_before);
+            EXPECT_TRUE(take_log_lines(*state).empty());
+            continue;
+        }
+        const std::string confidence = std::to_string(row.confidence);
+        EXPECT_EQ(response.status, "200 OK");
+        EXPECT_EQ(response.body, R"({"ok":true,"scan":{"text":)" + json_quote(row.text) +
+                                     R"(,"format":)" + json_quote(row.format) +
+                                     R"(,"confidence":)" + confidence + "}}");
+        EXPECT_EQ(copied, std::vector<std::string>{std::string(row.text)});
+        EXPECT_EQ(typed, std::vector<std::string>{std::string(row.text)});
+        EXPECT_EQ(enters, std::vector<bool>{row.with_enter});
+        EXPECT_EQ(state->received_count.load(), count_before + 1);
+        std::vector<std::string> log = take_log_lines(*state);
+        ASSERT_EQ(log.size(), 1u);
+        const std::string outcome = row.with_enter ? "Copied & Typed+Enter" : "Copied & Typed";
+        EXPECT_EQ(log[0].substr(10), " [" + std::string(row.format) + "] " + std::string(row.text) +
+                                         " (" + confidence + "% - " + outcome + ")");
+    }
+}
+
+TEST_F(Routes, ScanEchoEscapesWhatJsonNeeds) {
+    HttpResponse response = post_scan(R"({"text":"a\"b\\c\td/e"})");
+    EXPECT_EQ(response.body,
+              R"({"ok":true,"scan":{"text":"a\"b\\c\td/e","format":"BARCODE","confidence":100}})");
+    EXPECT_EQ(typed, std::vector<std::string>{"a\"b\\c\td/e"});
+}
+
+TEST(JsonQuote, EscapesOnlyQuoteBackslashAndControls) {
+    // clang-format off
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"", R"("")"},  // empty text
+        {"a/b", R"("a/b")"},  // the slash is kept
+        {"\t\n\r\"\\", R"("\t\n\r\"\\")"},  // the five short escapes
+        {"\x01\x1F\b\f", R"("\u0001\u001f\u0008\u000c")"},  // other controls: lower-case \u form
+        {"\0"sv, R"("\u0000")"},  // NUL inside the text
+        {"\x7F\xC3\xA9\xF0\x9F\x98\x80", "\"\x7F\xC3\xA9\xF0\x9F\x98\x80\""},  // DEL and non-ASCII unchanged
+    };
+    // clang-format on
+    for (const auto& [value, quoted] : cases) EXPECT_EQ(json_quote(value), quoted);
+}
+
+TEST(JsonStringField, TextSearchAndDecoding) {
+    // clang-format off
+    const std::pair<std::string_view, std::optional<std::string_view>> cases[] = {
+        {R"({"k":"x"})", "x"},  // plain member
+        {R"({"k":""})", ""},  // present but empty
+        {"{\"k\" \t\r\n\f: \f\"x\"}", "x"},  // the JSON blanks around the colon
+        {"{\"k\"\v:\"x\"}", std::nullopt},  // VT is no JSON blank: no colon follows
+        {R"({"kk":"x","k":"y"})", "y"},  // the quotes are part of the pattern
+        {R"({"K":"x"})", std::nullopt},  // keys are case-sensitive
+        {R"({"k":1,"k":"y"})", std::nullopt},  // the first key with a colon decides
+        {R"("k":"x")", "x"},  // no object needed
+        {R"({"k":"x)", std::nullopt},  // unterminated
+        {R"({"k":"x\)", std::nullopt},  // backslash as the last character
+        {R"({"k":"a\/b\bc\fd\ne\rf\tg\qh\"i\\"})", "a/b\bc\fd\ne\rf\tgqh\"i\\"},  // every short escape, unknown one kept
+        {R"({"k":"\u00e9\u20AC"})", "\xC3\xA9\xE2\x82\xAC"},  // hex digits in either case
+        {R"({"k":"\uD83D\uDE00"})", "\xF0\x9F\x98\x80"},  // a surrogate pair is one character
+        {R"({"k":"a\uD83Db"})", "ab"},  // lone high surrogate dropped
+        {R"({"k":"a\uDE00b"})", "ab"},  // lone low surrogate dropped
+        {R"({"k":"a\uDE00\uD83Db"})", "ab"},  // pair in the wrong order: both dropped
+        {R"({"k":"\uD83D\u0041"})", "A"},  // high surrogate before a plain escape
+        {R"({"k":"\uD83D\uD83D\uDE00"})", "\xF0\x9F\x98\x80"},  // a second high surrogate starts the pair
+        {R"({"k":"a\u004Gb"})", "ab"},  // non-hex: all six characters consumed, nothing added
+        {R"({"k":"\u12"})", std::nullopt},  // the closing quote is eaten as a hex character
+        {R"({"k":"\u1")", "1"},  // fewer than four after u: backslash and u dropped
+        {R"({"k":"\u\u00e9xyz"})", "e9xyz"},  // a broken escape swallows the start of the next
+        {R"({"k":"\u00é"x"})", "x"},  // four characters are counted, not four bytes
+    };
+    // clang-format on
+    for (const auto& [body, value] : cases) {
+        EXPECT_EQ(json_string_field(body, "k"), value) << body;
+    }
+}
+
+TEST(ParseNumbers, ConfidenceAndPressEnter) {
+    // clang-format off
+    const std::pair<std::string_view, uint32_t> confidences[] = {
+        {R"({})", 100},  // absent
+        {R"({"confidence":97})", 97},  // plain
+        {R"({"confidence":97.6})", 97},  // fraction cut
+        {R"({"confidence":0.93})", 0},  // fraction below one
+        {R"({"confidence":-5})", 100},  // no sign
+        {R"({"confidence":"97"})", 100},  // a string is no number
+        {R"({"confidence":4294967295})", 4294967295u},  // largest 32-bit value
+        {R"({"confidence":4294967296})", 100},  // too large
+        {"{\"confidence\":\xE3\x80\x80\n 42}", 42},  // White_Space after the colon
+        {R"({"confidence","x":5})", 5},  // the first colon wherever it stands
+        {R"({"Confidence":5})", 100},  // case-sensitive key
+    };
+    const std::pair<std::string_view, PressEnterRequest> presses[] = {
+        {R"({})", PressEnterRequest::absent},  // absent
+        {R"({"pressEnter":true})", PressEnterRequest::yes},  // true
+        {R"({"pressEnter": false})", PressEnterRequest::no},  // false
+        {R"({"pressEnter":"false"})", PressEnterRequest::absent},  // a string is neither
+        {R"({"pressEnter":null})", PressEnterRequest::absent},  // null is neither
+        {R"({"pressEnter":trueish})", PressEnterRequest::yes},  // only the start is compared
+        {R"({"pressEnter","x":false})", PressEnterRequest::no},  // the first colon wherever it stands
+    };
+    // clang-format on
+    for (const auto& [body, value] : confidences) EXPECT_EQ(parse_confidence(body), value) << body;
+    for (const auto& [body, value] : presses) EXPECT_EQ(parse_press_enter(body), value) << body;
+}
+
+}  // namespace
