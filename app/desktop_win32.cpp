@@ -1,0 +1,79 @@
+// Win32 keystrokes and clipboard behind app/desktop.h.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/desktop.h"
+#include "app/utf8.h"
+
+namespace {
+
+// The clipboard stays open for exactly one copy, on every path out of it.
+class OpenedClipboard {
+  public:
+    OpenedClipboard() : open_(OpenClipboard(nullptr) != FALSE) {}
+    ~OpenedClipboard() {
+        if (open_) CloseClipboard();
+    }
+    OpenedClipboard(const OpenedClipboard&) = delete;
+    OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+    bool is_open() const { return open_; }
+
+  private:
+    bool open_;
+};
+
+// A global memory block that is freed unless the clipboard has taken it.
+class GlobalBlock {
+  public:
+    explicit GlobalBlock(size_t bytes) : handle_(GlobalAlloc(GMEM_MOVEABLE, bytes)) {}
+    ~GlobalBlock() {
+        if (handle_) GlobalFree(handle_);
+    }
+    GlobalBlock(const GlobalBlock&) = delete;
+    GlobalBlock& operator=(const GlobalBlock&) = delete;
+    HGLOBAL get() const { return handle_; }
+    void hand_over() { handle_ = nullptr; }
+
+  private:
+    HGLOBAL handle_;
+};
+
+}  // namespace
+
+Status send_key_events(const std::vector<KeyEvent>& events) {
+    std::vector<INPUT> inputs(events.size());  // value-initialised: time and extra info are 0
+    for (size_t i = 0; i < events.size(); ++i) {
+        inputs[i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = events[i].virtual_key;
+        inputs[i].ki.wScan = events[i].scan_code;
+        inputs[i].ki.dwFlags = events[i].flags;
+    }
+    // One call for the whole text, so no other input can land between its keys.
+    UINT inserted = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (inserted != inputs.size()) return Status::failure("SendInput incomplete");
+    return Status::success();
+}
+
+Status copy_text_to_clipboard(std::string_view text) {
+    std::u16string units = utf16_from_utf8(text);
+    const size_t bytes = (units.size() + 1) * sizeof(char16_t);
+
+    OpenedClipboard clipboard;
+    if (!clipboard.is_open()) return Status::failure("OpenClipboard failed");
+    EmptyClipboard();
+
+    GlobalBlock block(bytes);
+    if (!block.get()) return Status::failure("GlobalAlloc failed");
+    void* memory = GlobalLock(block.get());
+    if (!memory) return Status::failure("GlobalLock failed");
+    std::memcpy(memory, units.c_str(), bytes);  // the units and their terminating zero
+    GlobalUnlock(block.get());
+
+    if (!SetClipboardData(CF_UNICODETEXT, block.get())) {
+        return Status::failure("SetClipboardData failed");
+    }
+    block.hand_over();  // the clipboard owns it now
+    return Status::success();
+}

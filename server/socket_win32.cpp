@@ -1,0 +1,171 @@
+// Winsock 2 behind server/socket.h.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <climits>
+
+#include "app/windows_error.h"
+#include "server/socket.h"
+
+namespace {
+
+// Non-inheritable, so a program the receiver starts never holds its port; overlapped, which
+// the receive and send time-outs need.
+constexpr DWORD SOCKET_FLAGS = WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT;
+
+SOCKET handle_of(const Socket& socket) {
+    return static_cast<SOCKET>(socket.native());
+}
+
+std::string last_error_text() {
+    return windows_error_text(WSAGetLastError());
+}
+
+Status last_error_status() {
+    return Status::failure(last_error_text());
+}
+
+int clamped_length(size_t size) {
+    return size > INT_MAX ? INT_MAX : static_cast<int>(size);
+}
+
+Status set_timeout(const Socket& socket, int option, int milliseconds) {
+    DWORD value = milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds);
+    if (setsockopt(handle_of(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
+                   sizeof value) != 0) {
+        return last_error_status();
+    }
+    return Status::success();
+}
+
+std::ptrdiff_t receive_with_flags(const Socket& socket, char* buffer, size_t size, int flags) {
+    for (;;) {
+        int n = recv(handle_of(socket), buffer, clamped_length(size), flags);
+        if (n != SOCKET_ERROR) return n;
+        int code = WSAGetLastError();
+        if (code == WSAEINTR) continue;
+        if (code == WSAESHUTDOWN) return 0;  // the receiving side was shut down: end of stream
+        return -1;
+    }
+}
+
+}  // namespace
+
+void close_native_socket(NativeSocket handle) {
+    closesocket(static_cast<SOCKET>(handle));
+}
+
+Status prepare_sockets() {
+    // Once per process; the receiver never calls WSACleanup, its sockets live until exit.
+    static const int startup_error = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (startup_error != 0) return Status::failure(windows_error_text(startup_error));
+    return Status::success();
+}
+
+Result<Socket> open_listener(uint16_t port, int backlog) {
+    if (Status ready = prepare_sockets(); !ready.ok()) {
+        return Result<Socket>::failure(ready.error());
+    }
+    Socket socket(static_cast<NativeSocket>(
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, SOCKET_FLAGS)));
+    if (!socket.valid()) return Result<Socket>::failure(last_error_text());
+
+    // No address reuse; exclusive use also keeps other programs from binding the same port
+    // with SO_REUSEADDR and taking over its connections. Not essential, so a failure is ignored.
+    BOOL on = TRUE;
+    setsockopt(handle_of(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&on), sizeof on);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (bind(handle_of(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(handle_of(socket), backlog) != 0) {
+        return Result<Socket>::failure(last_error_text());
+    }
+    return socket;
+}
+
+Status set_nonblocking(const Socket& socket, bool nonblocking) {
+    u_long mode = nonblocking ? 1 : 0;
+    if (ioctlsocket(handle_of(socket), FIONBIO, &mode) != 0) return last_error_status();
+    return Status::success();
+}
+
+AcceptResult accept_connection(const Socket& listener) {
+    for (;;) {
+        SOCKET accepted = accept(handle_of(listener), nullptr, nullptr);
+        if (accepted != INVALID_SOCKET) {
+            // Accepted sockets copy the listener's attributes; make sure of the one that
+            // matters for programs the receiver starts.
+            SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
+            return {AcceptOutcome::accepted, Socket(static_cast<NativeSocket>(accepted)),
+                    Status::success()};
+        }
+        int code = WSAGetLastError();
+        if (code == WSAEINTR) continue;
+        // A connection that was reset while queued is not a failure of the listener.
+        if (code == WSAEWOULDBLOCK || code == WSAECONNRESET) {
+            return {AcceptOutcome::would_block, Socket(), Status::success()};
+        }
+        return {AcceptOutcome::failed, Socket(), Status::failure(windows_error_text(code))};
+    }
+}
+
+bool wait_readable(const Socket& socket, int timeout_ms) {
+    fd_set readable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&failed);
+    FD_SET(handle_of(socket), &readable);
+    FD_SET(handle_of(socket), &failed);
+    timeval timeout{};
+    timeout.tv_sec = timeout_ms / 1000;
+    timeout.tv_usec = (timeout_ms % 1000) * 1000;
+    int ready = select(0, &readable, nullptr, &failed, timeout_ms < 0 ? nullptr : &timeout);
+    if (ready == SOCKET_ERROR) return WSAGetLastError() != WSAEINTR;  // let the caller see it
+    return ready > 0;
+}
+
+Status set_receive_timeout(const Socket& socket, int milliseconds) {
+    return set_timeout(socket, SO_RCVTIMEO, milliseconds);
+}
+
+Status set_send_timeout(const Socket& socket, int milliseconds) {
+    return set_timeout(socket, SO_SNDTIMEO, milliseconds);
+}
+
+std::ptrdiff_t receive_bytes(const Socket& socket, char* buffer, size_t size) {
+    return receive_with_flags(socket, buffer, size, 0);
+}
+
+std::ptrdiff_t peek_bytes(const Socket& socket, char* buffer, size_t size) {
+    return receive_with_flags(socket, buffer, size, MSG_PEEK);
+}
+
+std::ptrdiff_t send_bytes(const Socket& socket, const char* data, size_t size) {
+    for (;;) {
+        int n = send(handle_of(socket), data, clamped_length(size), 0);
+        if (n != SOCKET_ERROR) return n;
+        if (WSAGetLastError() != WSAEINTR) return -1;
+    }
+}
+
+Status shutdown_sending(const Socket& socket) {
+    if (shutdown(handle_of(socket), SD_SEND) != 0) return last_error_status();
+    return Status::success();
+}
+
+Result<Socket> duplicate_socket(const Socket& socket) {
+    WSAPROTOCOL_INFOW info{};
+    if (WSADuplicateSocketW(handle_of(socket), GetCurrentProcessId(), &info) != 0) {
+        return Result<Socket>::failure(last_error_text());
+    }
+    Socket copy(static_cast<NativeSocket>(WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                                     FROM_PROTOCOL_INFO, &info, 0, SOCKET_FLAGS)));
+    if (!copy.valid()) return Result<Socket>::failure(last_error_text());
+    return copy;
+}
