@@ -1,0 +1,55 @@
+// quillmark-bench: the measuring half of scripts/run_benchmarks.sh.
+//   quillmark-bench free-port
+//   quillmark-bench scan-latency PORT WARM_UP COUNT
+//   quillmark-bench start-time RECEIVER PORT RUNS
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "bench/loopback_client.h"
+#include "bench/scan_latency.h"
+#include "bench/start_time.h"
+
+namespace {
+
+int usage() {
+    std::fputs(
+        "usage: quillmark-bench free-port\n"
+        "       quillmark-bench scan-latency PORT WARM_UP COUNT\n"
+        "       quillmark-bench start-time RECEIVER PORT RUNS\n",
+        stderr);
+    return 2;
+}
+
+int report(const Status& status) {
+    if (status.ok()) return 0;
+    std::fprintf(stderr, "quillmark-bench: %s\n", status.error().c_str());
+    return 1;
+}
+
+uint16_t port_argument(const char* text) {
+    return uint16_t(std::strtoul(text, nullptr, 10));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "free-port" && argc == 2) {
+        Result<uint16_t> port = find_free_port();
+        if (!port.ok()) return report(Status::failure(port.error()));
+        std::printf("%u\n", unsigned(port.value()));
+        return 0;
+    }
+    if (command == "scan-latency" && argc == 5) {
+        return report(measure_scan_latency(port_argument(argv[2]), std::atoi(argv[3]),
+                                           std::atoi(argv[4]), stdout));
+    }
+    if (command == "start-time" && argc == 5) {
+        return report(
+            measure_start_time(argv[2], port_argument(argv[3]), std::atoi(argv[4]), stdout));
+    }
+    return usage();
+}

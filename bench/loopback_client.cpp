@@ -1,0 +1,108 @@
+#include "bench/loopback_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "server/socket.h"
+
+namespace {
+
+sockaddr_in loopback_address(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+std::string os_error(const char* context) {
+    return std::string(context) + ": " + std::strerror(errno) + " (os error " +
+           std::to_string(errno) + ")";
+}
+
+// The full length of a response once its header section is in `data`, or 0 when unknown yet.
+size_t expected_response_length(const std::string& data) {
+    const size_t header_end = data.find("\r\n\r\n");
+    if (header_end == std::string::npos) return 0;
+    size_t body_length = 0;
+    const std::string_view headers(data.data(), header_end);
+    for (std::string_view name : {"\r\nContent-Length:", "\r\ncontent-length:"}) {
+        const size_t at = headers.find(name);
+        if (at != std::string_view::npos) {
+            body_length = std::strtoul(data.c_str() + at + name.size(), nullptr, 10);
+            break;
+        }
+    }
+    return header_end + 4 + body_length;
+}
+
+}  // namespace
+
+Result<uint16_t> find_free_port() {
+    Socket probe(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!probe.valid()) return Result<uint16_t>::failure(os_error("socket"));
+    sockaddr_in address = loopback_address(0);
+    socklen_t length = sizeof address;
+    if (::bind(int(probe.native()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(int(probe.native()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return Result<uint16_t>::failure(os_error("Could not find a free port"));
+    }
+    return uint16_t(ntohs(address.sin_port));
+}
+
+Result<SslContext> new_client_context() {
+    SslContext context(SSL_CTX_new(TLS_client_method()));
+    if (!context) return Result<SslContext>::failure("SSL_CTX_new: " + take_openssl_error_text());
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_session_cache_mode(context.get(), SSL_SESS_CACHE_OFF);
+    return context;
+}
+
+Result<HttpsExchange> https_exchange(SSL_CTX* context, uint16_t port, std::string_view request) {
+    using Reply = Result<HttpsExchange>;
+    const auto start = std::chrono::steady_clock::now();
+    Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!socket.valid()) return Reply::failure(os_error("socket"));
+    const int fd = int(socket.native());
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in address = loopback_address(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return Reply::failure(os_error("connect"));
+    }
+    OpenSslPtr<SSL, SSL_free> tls(SSL_new(context));
+    if (!tls || SSL_set_fd(tls.get(), fd) != 1) {
+        return Reply::failure("SSL_new: " + take_openssl_error_text());
+    }
+    if (SSL_connect(tls.get()) != 1) {
+        return Reply::failure("TLS handshake failed: " + take_openssl_error_text());
+    }
+    if (SSL_write(tls.get(), request.data(), int(request.size())) != int(request.size())) {
+        return Reply::failure("TLS write failed: " + take_openssl_error_text());
+    }
+    std::string response;
+    char buffer[16384];
+    for (;;) {
+        const size_t expected = expected_response_length(response);
+        if (expected != 0 && response.size() >= expected) break;
+        const int n = SSL_read(tls.get(), buffer, sizeof buffer);
+        if (n <= 0) {
+            ERR_clear_error();
+            return Reply::failure("connection ended after " + std::to_string(response.size()) +
+                                  " bytes of the response");
+        }
+        response.append(buffer, size_t(n));
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    while (SSL_read(tls.get(), buffer, sizeof buffer) > 0) {
+    }
+    ERR_clear_error();
+    SSL_shutdown(tls.get());
+    return HttpsExchange{std::move(response), elapsed};
+}
