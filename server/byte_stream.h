@@ -7,9 +7,10 @@
 #include "app/result.h"
 
 class ByteStream {
-public:
+  public:
     virtual ~ByteStream() = default;
-    // Reads up to `size` bytes. Returns the count, 0 at the end of the stream, -1 on an error.
+    // Reads up to `size` bytes. Returns the count, 0 at the end of the stream, -1 on an
+    // error or a receive time-out.
     virtual std::ptrdiff_t read(char* buffer, size_t size) = 0;
     virtual Status write_all(std::string_view bytes) = 0;
     virtual Status flush() = 0;

@@ -9,10 +9,22 @@
 #include "app/scan_delivery.h"
 #include "server/http.h"
 
+// Chooses the answer from the exact method and path; a scan is delivered before it returns.
 HttpResponse route_request(const HttpRequest& request, ReceiverState& state);
 
-// Decoded value of the first `"key"` followed by a colon and a string; nullopt when absent.
+// The receiver carries no JSON parser: members are found by text search.
+
+// Decoded value of the first `"key"` followed by a colon, when a string follows that colon;
+// nullopt when absent, not a string or unterminated.
 std::optional<std::string> json_string_field(std::string_view body, std::string_view key);
+
+// The digits after the first colon behind `"confidence"` (a fraction is cut off); 100 when
+// there are none or they do not fit in 32 bits.
 uint32_t parse_confidence(std::string_view body);
+
+// true or false after the first colon behind `"pressEnter"`; absent for anything else.
 PressEnterRequest parse_press_enter(std::string_view body);
+
+// A JSON string literal, quotes included. Only the quote, the backslash and controls are
+// escaped; everything else stays as it is, the slash included.
 std::string json_quote(std::string_view value);
