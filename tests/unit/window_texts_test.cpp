@@ -1,0 +1,22 @@
+#include "ui/window_texts.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(WindowTexts, FirewallRuleNamesAndOpensTheSamePort) {
+    EXPECT_EQ(firewall_rule_parameters(8080),
+              "advfirewall firewall add rule name=\"Quillmark Receiver Port 8080\" dir=in "
+              "action=allow protocol=TCP localport=8080");
+    EXPECT_EQ(firewall_rule_parameters(65535),
+              "advfirewall firewall add rule name=\"Quillmark Receiver Port 65535\" dir=in "
+              "action=allow protocol=TCP localport=65535");
+}
+
+TEST(WindowTexts, LogLines) {
+    EXPECT_EQ(firewall_log_line(1024), "Requested Windows Firewall rule for TCP port 1024.");
+    EXPECT_EQ(copied_url_log_line("https://10.0.0.7:8080/?pc=x"),
+              "Copied URL to clipboard: https://10.0.0.7:8080/?pc=x");
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+#include "ui/window_texts.h"
+
+std::string firewall_rule_parameters(uint16_t port) {
+    const std::string number = std::to_string(port);
+    return "advfirewall firewall add rule name=\"Quillmark Receiver Port " + number +
+           "\" dir=in action=allow protocol=TCP localport=" + number;
+}
+
+std::string firewall_log_line(uint16_t port) {
+    return "Requested Windows Firewall rule for TCP port " + std::to_string(port) + ".";
+}
+
+std::string copied_url_log_line(std::string_view url) {
+    return "Copied URL to clipboard: " + std::string(url);
+}

@@ -1,0 +1,18 @@
+// Texts the window's commands show, log or hand to other programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view PORT_ERROR_CAPTION = "Port Error";
+inline constexpr std::string_view ABOUT_CAPTION = "About Quillmark";
+inline constexpr std::string_view ABOUT_TEXT =
+    "Quillmark PC Barcode Receiver\r\n\r\nPowered by Brackenfold";
+
+// netsh's arguments for an inbound rule that opens TCP `port`; the rule name is quoted, since
+// it holds blanks.
+std::string firewall_rule_parameters(uint16_t port);
+
+std::string firewall_log_line(uint16_t port);
+std::string copied_url_log_line(std::string_view url);
