@@ -1,0 +1,83 @@
+#include "ui/main_window.h"
+
+#include <utility>
+
+#include "app/receiver_state.h"
+#include "app/utf8.h"
+#include "ui/window_layout.h"
+#include "ui/window_win32.h"
+
+static_assert(STYLE_WS_CAPTION == WS_CAPTION && STYLE_WS_SYSMENU == WS_SYSMENU &&
+              STYLE_WS_MINIMIZEBOX == WS_MINIMIZEBOX);
+static_assert(WM_LOG_PENDING == WM_APP + 1);
+
+namespace {
+
+// Filled once on the main thread, before the window class exists; only that thread reads it.
+std::shared_ptr<ReceiverState> state_slot;
+
+// A second fill would leave handlers and server threads on different states: keep the first.
+void fill_shared_state_slot(std::shared_ptr<ReceiverState> state) {
+    if (!state_slot) state_slot = std::move(state);
+}
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    const std::shared_ptr<ReceiverState>& state = shared_state_slot();
+    if (!state) return DefWindowProcW(window, message, wparam, lparam);
+    switch (message) {
+        case WM_CREATE:
+            return on_create(window, *state);
+        case WM_PAINT:
+            paint_qr_panel(window, *state);
+            return 0;
+        case WM_COMMAND:
+            on_command(window, state, wparam);
+            return 0;
+        case WM_LOG_PENDING:
+            drain_log(window, *state);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+void register_window_class(HINSTANCE instance, const std::u16string& class_name) {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = window_procedure;
+    window_class.hInstance = instance;
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    window_class.lpszClassName = wide(class_name);
+    RegisterClassExW(&window_class);
+}
+
+}  // namespace
+
+const std::shared_ptr<ReceiverState>& shared_state_slot() {
+    return state_slot;
+}
+
+int run_main_window(std::shared_ptr<ReceiverState> state) {
+    fill_shared_state_slot(std::move(state));
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    const std::u16string class_name = utf16_from_utf8(WINDOW_CLASS_NAME);
+    const std::u16string title = utf16_from_utf8(WINDOW_TITLE);
+    register_window_class(instance, class_name);
+    // Without a window the loop still runs: the server keeps delivering scans.
+    if (HWND window = CreateWindowExW(0, wide(class_name), wide(title), WINDOW_STYLE, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr,
+                                      instance, nullptr)) {
+        ShowWindow(window, SW_SHOW);
+        UpdateWindow(window);
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}

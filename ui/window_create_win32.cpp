@@ -1,0 +1,87 @@
+#include <mutex>
+
+#include "app/receiver_state.h"
+#include "app/utf8.h"
+#include "net/endpoint.h"
+#include "ui/log_trim.h"
+#include "ui/window_layout.h"
+#include "ui/window_win32.h"
+
+static_assert(STYLE_WS_VSCROLL == WS_VSCROLL && STYLE_WS_BORDER == WS_BORDER &&
+              STYLE_WS_TABSTOP == WS_TABSTOP);
+static_assert(STYLE_ES_MULTILINE == ES_MULTILINE && STYLE_ES_AUTOVSCROLL == ES_AUTOVSCROLL &&
+              STYLE_ES_AUTOHSCROLL == ES_AUTOHSCROLL && STYLE_ES_READONLY == ES_READONLY &&
+              STYLE_ES_NUMBER == ES_NUMBER);
+static_assert(STYLE_CBS_DROPDOWNLIST == CBS_DROPDOWNLIST &&
+              STYLE_BS_AUTOCHECKBOX == BS_AUTOCHECKBOX && STYLE_SS_RIGHT == SS_RIGHT &&
+              STYLE_WS_EX_CLIENTEDGE == WS_EX_CLIENTEDGE);
+
+namespace {
+
+// A control that cannot be created is left out; commands that look it up then find nothing.
+HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlSpec& spec,
+                          std::string_view text) {
+    const std::u16string class_name = utf16_from_utf8(spec.class_name);
+    const std::u16string wide_text = utf16_from_utf8(text);
+    HWND control = CreateWindowExW(
+        spec.ex_style, wide(class_name), wide(wide_text), spec.style | WS_CHILD | WS_VISIBLE,
+        spec.x, spec.y, spec.width, spec.height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    return control;
+}
+
+void fill_adapter_list(HWND combo, ReceiverState& state) {
+    std::lock_guard lock(state.adapters_lock);
+    for (const AdapterEntry& entry : state.adapters) {
+        const std::u16string label = utf16_from_utf8(adapter_label(entry));
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(label)));
+    }
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+}
+
+void set_check(HWND box, bool on) {
+    if (on) SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
+}
+
+// What some controls need right after they exist.
+void prepare_control(HWND control, int id, ReceiverState& state) {
+    switch (id) {
+        case IDC_ADAPTER:
+            fill_adapter_list(control, state);
+            break;
+        case IDC_AUTO_TYPE:
+            set_check(control, state.auto_type.load(std::memory_order_relaxed));
+            break;
+        case IDC_PRESS_ENTER:
+            set_check(control, state.press_enter.load(std::memory_order_relaxed));
+            break;
+        case IDC_COPY_CLIPBOARD:
+            set_check(control, state.copy_to_clipboard.load(std::memory_order_relaxed));
+            break;
+        case IDC_LOG:
+            // The default limit would silently stop new lines after a few hundred scans.
+            SendMessageW(control, EM_SETLIMITTEXT, LOG_TEXT_LIMIT, 0);
+            break;
+    }
+}
+
+}  // namespace
+
+LRESULT on_create(HWND window, ReceiverState& state) {
+    // From now on server threads can notify the window of queued log lines.
+    state.main_window.store(window, std::memory_order_relaxed);
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    const std::string url = pairing_url(state);
+    const uint16_t port = state.port.load(std::memory_order_relaxed);
+    for (const ControlSpec& spec : WINDOW_CONTROLS) {
+        HWND control = create_child_control(window, instance, font, spec,
+                                            initial_control_text(spec, url, port));
+        if (control) prepare_control(control, spec.id, state);
+    }
+    refresh_endpoint_views(window, state);
+    // Last, so a failed server start is the first line the user sees.
+    drain_log(window, state);
+    return 0;
+}

@@ -1,0 +1,65 @@
+#include <string>
+#include <vector>
+
+#include "app/receiver_state.h"
+#include "app/utf8.h"
+#include "net/endpoint.h"
+#include "ui/log_trim.h"
+#include "ui/window_layout.h"
+#include "ui/window_win32.h"
+
+namespace {
+
+// Drops the oldest whole lines when `incoming` more units would make the log too long.
+void trim_log_front(HWND log, size_t incoming) {
+    const int length = GetWindowTextLengthW(log);
+    if (!log_needs_trim(size_t(length), incoming)) return;
+    std::u16string text(size_t(length) + 1, u'\0');
+    text.resize(size_t(GetWindowTextW(log, reinterpret_cast<LPWSTR>(text.data()), length + 1)));
+    const size_t cut = log_cut_position(text, incoming);
+    SendMessageW(log, EM_SETSEL, 0, LPARAM(cut));
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+}
+
+// Always at the end, wherever the user has clicked, so the log stays in arrival order and the
+// newest line scrolls into view.
+void append_log_line(HWND log, const std::string& line) {
+    const std::u16string text = utf16_from_utf8(line + "\r\n");
+    trim_log_front(log, text.size());
+    const int end = GetWindowTextLengthW(log);
+    SendMessageW(log, EM_SETSEL, WPARAM(end), LPARAM(end));
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide(text)));
+}
+
+}  // namespace
+
+void refresh_endpoint_views(HWND window, ReceiverState& state) {
+    set_control_text(window, IDC_URL, pairing_url(state));
+    set_control_text(window, IDC_STATUS, status_line(state));
+    const RECT area{QR_AREA.left, QR_AREA.top, QR_AREA.right, QR_AREA.bottom};
+    InvalidateRect(window, &area, TRUE);
+}
+
+void drain_log(HWND window, ReceiverState& state) {
+    const std::vector<std::string> lines = take_log_lines(state);
+    if (lines.empty()) return;  // an extra notification: everything is shown already
+    HWND log = GetDlgItem(window, IDC_LOG);
+    for (const std::string& line : lines) append_log_line(log, line);
+    set_control_text(window, IDC_STATUS, status_line(state));
+}
+
+void set_control_text(HWND window, int id, std::string_view text) {
+    SetWindowTextW(GetDlgItem(window, id), wide(utf16_from_utf8(text)));
+}
+
+std::string control_text(HWND window, int id) {
+    HWND control = GetDlgItem(window, id);
+    const int length = GetWindowTextLengthW(control);
+    std::u16string text(size_t(length) + 1, u'\0');
+    text.resize(size_t(GetWindowTextW(control, reinterpret_cast<LPWSTR>(text.data()), length + 1)));
+    return utf8_from_utf16(text);
+}
+
+void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT icon) {
+    MessageBoxW(owner, wide(utf16_from_utf8(text)), wide(utf16_from_utf8(caption)), icon);
+}
