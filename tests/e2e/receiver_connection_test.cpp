@@ -1,0 +1,164 @@
+// How the built receiver treats connections: plain HTTP, silence, pipelining, busy ports.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <regex>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tests/support/net_client.h"
+#include "tests/support/process.h"
+#include "tests/support/receiver_process.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr milliseconds ANSWER_LIMIT{20000};
+
+class ReceiverConnections : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        receiver_ = start_receiver_process();
+        ASSERT_TRUE(receiver_.process) << "the receiver did not start listening";
+    }
+
+    // The address the receiver advertises, as its own ping reply tells it.
+    std::string advertised_address() {
+        const std::string reply = https_exchange(receiver_.port, get_request("/api/ping"));
+        std::smatch match;
+        static const std::regex address("\"lanAddresses\":\\[\"([0-9.]+)\"\\]");
+        return std::regex_search(reply, match, address) ? match[1].str() : "";
+    }
+
+    Received plain_exchange(const std::string& bytes) {
+        auto connection = TcpConnection::open(receiver_.port);
+        if (!connection || !connection->send_all(bytes)) return {};
+        return connection->receive_until_closed(ANSWER_LIMIT);
+    }
+
+    std::string redirect_to(const std::string& location) {
+        return "HTTP/1.1 302 Found\r\nLocation: " + location +
+               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    }
+
+    ReceiverProcess receiver_;
+};
+
+TEST_F(ReceiverConnections, PlainHttpIsRedirectedToTheAdvertisedAddress) {
+    const std::string address = advertised_address();
+    ASSERT_FALSE(address.empty()) << "no address in the ping reply";
+    const std::string base = "https://" + address + ":" + std::to_string(receiver_.port);
+
+    struct Row {
+        std::string request;
+        std::string target;
+        const char* why;
+    };
+    const std::vector<Row> rows = {
+        {"GET /about HTTP/1.1\r\nHost: x\r\n\r\n", "/about", "browser request"},
+        {"GET /?pc=abc HTTP/1.1\r\n\r\n", "/?pc=abc", "query kept"},
+        {"GET\r\n\r\n", "/", "request line with one token"},
+        {"\r\n", "/", "empty request line"},
+        {"GET /\xff\xfe HTTP/1.1\r\n\r\n", "/", "not UTF-8"},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n", "/", "line beyond 8 KiB"},
+    };
+    for (const Row& row : rows) {
+        const Received received = plain_exchange(row.request);
+        EXPECT_TRUE(received.closed) << row.why;
+        EXPECT_EQ(received.bytes, redirect_to(base + row.target)) << row.why;
+    }
+}
+
+TEST_F(ReceiverConnections, CurlFollowsNothingButSeesTheRedirect) {
+    const std::string address = advertised_address();
+    const ProgramResult curl =
+        run_program({"curl", "-sS", "-i", "--max-time", "30",
+                     "http://127.0.0.1:" + std::to_string(receiver_.port) + "/about"});
+    ASSERT_EQ(curl.exit_code, 0) << curl.err;
+    EXPECT_EQ(curl.out,
+              redirect_to("https://" + address + ":" + std::to_string(receiver_.port) + "/about"));
+}
+
+TEST_F(ReceiverConnections, SilentClientIsClosedWithoutAnswerAfterTheTimeout) {
+    auto connection = TcpConnection::open(receiver_.port);
+    ASSERT_TRUE(connection);
+    const auto start = SteadyClock::now();
+    const Received received = connection->receive_until_closed(ANSWER_LIMIT);
+    const auto waited = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+    EXPECT_TRUE(received.closed) << "still open after " << ANSWER_LIMIT.count() << " ms";
+    EXPECT_EQ(received.bytes, "");
+    // Closed by the 5 s receive time-out, not at once.
+    EXPECT_GE(waited.count(), 4000);
+}
+
+TEST_F(ReceiverConnections, HandshakeRecordWithGarbageGetsNoHttpAnswer) {
+    const Received received = plain_exchange("\x16garbage that is no handshake\r\n\r\n");
+    EXPECT_TRUE(received.closed);
+    EXPECT_EQ(received.bytes.find("HTTP/"), std::string::npos);
+}
+
+TEST_F(ReceiverConnections, PipelinedSecondRequestIsNotAnswered) {
+    auto connection = TlsConnection::open(receiver_.port);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->write(get_request("/api/ping") + get_request("/about")));
+    const Received received = connection->read_until_closed(ANSWER_LIMIT);
+    EXPECT_TRUE(received.closed);
+    EXPECT_EQ(received.bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << received.bytes;
+    EXPECT_EQ(received.bytes.find("HTTP/1.1", 1), std::string::npos) << "answered twice";
+    EXPECT_NE(received.bytes.find("\"client\":\"quillmark-receiver-gui\""), std::string::npos);
+}
+
+TEST_F(ReceiverConnections, ClientOfferingOnlyOtherProtocolsIsRefused) {
+    TlsOptions options;
+    options.alpn = "h2";
+    EXPECT_EQ(TlsConnection::open(receiver_.port, options), nullptr);
+    options.alpn = "";  // a client that offers nothing is served
+    auto plain_tls = TlsConnection::open(receiver_.port, options);
+    ASSERT_TRUE(plain_tls);
+    EXPECT_EQ(plain_tls->alpn(), "");
+}
+
+TEST_F(ReceiverConnections, SecondReceiverOnTheSamePortReportsItAndKeepsRunning) {
+    std::unique_ptr<ChildProcess> second = spawn_receiver(receiver_.port);
+    ASSERT_TRUE(second);
+    const std::string expected = "Could not listen on port " + std::to_string(receiver_.port) +
+                                 ": Address already in use (os error 98)";
+    EXPECT_TRUE(second->wait_for_line_containing(expected, ANSWER_LIMIT));
+    // It carries on (headless: it prints its pairing banner and waits) ...
+    EXPECT_TRUE(second->wait_for_line_containing("Pairing URL: https://", ANSWER_LIMIT));
+    EXPECT_TRUE(second->running());
+    // ... and the first one still serves.
+    EXPECT_EQ(https_exchange(receiver_.port, get_request("/api/ping")).rfind("HTTP/1.1 200 OK", 0),
+              0u);
+}
+
+// A port held by another program's listener (no address reuse on its side) fails to bind.
+TEST(ReceiverBusyPort, PortHeldByAnotherListenerFails) {
+    for (const in_addr_t host : {htonl(INADDR_ANY), htonl(INADDR_LOOPBACK)}) {
+        const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(holder, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = host;
+        socklen_t length = sizeof address;
+        ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(holder, 4), 0);
+        ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        const uint16_t port = ntohs(address.sin_port);
+
+        std::unique_ptr<ChildProcess> receiver = spawn_receiver(port);
+        ASSERT_TRUE(receiver);
+        EXPECT_TRUE(receiver->wait_for_line_containing("Could not listen on port " +
+                                                           std::to_string(port) +
+                                                           ": Address already in use (os error 98)",
+                                                       ANSWER_LIMIT))
+            << "holder bound to " << (host == htonl(INADDR_ANY) ? "0.0.0.0" : "127.0.0.1");
+        receiver->kill();
+        close(holder);
+    }
+}
+
+}  // namespace

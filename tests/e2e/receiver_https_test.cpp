@@ -1,0 +1,187 @@
+// The built receiver over HTTPS, with real clients: curl and openssl.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "net/endpoint.h"
+#include "tests/support/process.h"
+#include "tests/support/receiver_process.h"
+
+namespace {
+
+constexpr milliseconds LINE_LIMIT{20000};
+
+std::string https_url(uint16_t port, const std::string& path) {
+    return "https://127.0.0.1:" + std::to_string(port) + path;
+}
+
+// The exact header block that every response carries, in this order.
+std::string response_head(const std::string& status, const std::string& content_type,
+                          size_t body_length) {
+    return "HTTP/1.1 " + status + "\r\nContent-Type: " + content_type +
+           "\r\nContent-Length: " + std::to_string(body_length) +
+           "\r\nCache-Control: no-store\r\nAccess-Control-Allow-Origin: *\r\n"
+           "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
+           "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n";
+}
+
+std::string json_response(const std::string& body) {
+    return response_head("200 OK", "application/json; charset=utf-8", body.size()) + body;
+}
+
+struct TlsVersionCase {
+    const char* name;
+    std::vector<std::string> curl_flags;
+    const char* protocol;  // as curl's verbose output names it
+};
+
+class ReceiverOverCurl : public ::testing::TestWithParam<TlsVersionCase> {
+  protected:
+    void SetUp() override {
+        receiver_ = start_receiver_process({{"COMPUTERNAME", "DESK-7"}});
+        ASSERT_TRUE(receiver_.process) << "the receiver did not start listening";
+    }
+
+    ProgramResult curl(const std::string& path, const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv = {"curl", "-sS",       "-v",         "-k",
+                                         "-i",   "--http1.1", "--max-time", "30"};
+        argv.insert(argv.end(), GetParam().curl_flags.begin(), GetParam().curl_flags.end());
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.push_back(https_url(receiver_.port, path));
+        return run_program(argv);
+    }
+
+    ReceiverProcess receiver_;
+};
+
+TEST_P(ReceiverOverCurl, PingReplyIsByteExact) {
+    const ProgramResult result = curl("/api/ping");
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.err.find(std::string("SSL connection using ") + GetParam().protocol),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("ALPN: server accepted http/1.1"), std::string::npos) << result.err;
+
+    // The receiver advertises the best-ranked adapter of this machine, as listed here too.
+    const std::string address = list_lan_adapters().front().address;
+    const std::string body =
+        "{\"ok\":true,\"client\":\"quillmark-receiver-gui\",\"protocol\":\"https\","
+        "\"host\":\"DESK-7\",\"port\":" +
+        std::to_string(receiver_.port) + ",\"lanAddresses\":[\"" + address + "\"]}";
+    EXPECT_EQ(result.out, json_response(body));
+}
+
+TEST_P(ReceiverOverCurl, ScanIsEchoedAndLogged) {
+    const std::string text = std::string("4006381333931-") + GetParam().name;
+    const ProgramResult result = curl(
+        "/api/scan", {"-H", "Content-Type: application/json", "--data-binary",
+                      "{\"text\":\"  " + text +
+                          " \",\"format\":\"EAN-13\",\"confidence\":97,\"pressEnter\":false}"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, json_response("{\"ok\":true,\"scan\":{\"text\":\"" + text +
+                                        "\",\"format\":\"EAN-13\",\"confidence\":97}}"));
+
+    // Linux has no desktop to type into or clipboard to fill: the scan is only received.
+    const std::regex logged("\\[\\d\\d:\\d\\d:\\d\\d\\] \\[EAN-13\\] " + text +
+                            " \\(97% - Received\\)");
+    EXPECT_TRUE(receiver_.process->wait_for_line(
+        [&](const std::string& line) { return std::regex_match(line, logged); }, LINE_LIMIT))
+        << "no log line for the scan";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TlsVersions, ReceiverOverCurl,
+    ::testing::Values(TlsVersionCase{"tls13", {"--tlsv1.3"}, "TLSv1.3"},
+                      TlsVersionCase{"tls12", {"--tlsv1.2", "--tls-max", "1.2"}, "TLSv1.2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// "Mar  5 10:00:00 2026 GMT" as seconds since 1970.
+time_t parse_certificate_time(const std::string& text) {
+    std::tm parts{};
+    if (!strptime(text.c_str(), "%b %d %H:%M:%S %Y GMT", &parts)) return 0;
+    return timegm(&parts);
+}
+
+std::string field_after(const std::string& text, const std::string& label) {
+    const size_t start = text.find(label);
+    if (start == std::string::npos) return "";
+    const size_t value = start + label.size();
+    return text.substr(value, text.find('\n', value) - value);
+}
+
+std::string line_after(const std::string& text, const std::string& heading) {
+    const size_t start = text.find(heading);
+    if (start == std::string::npos) return "";
+    const size_t next = text.find('\n', start) + 1;
+    const size_t first = text.find_first_not_of(' ', next);
+    return text.substr(first, text.find('\n', first) - first);
+}
+
+TEST(ReceiverCertificate, SeenByOpensslClient) {
+    ReceiverProcess receiver = start_receiver_process({{"COMPUTERNAME", "DESK-7"}});
+    ASSERT_TRUE(receiver.process);
+    const ProgramResult client = run_program({"openssl", "s_client", "-connect",
+                                              "127.0.0.1:" + std::to_string(receiver.port), "-alpn",
+                                              "http/1.1", "-showcerts"});
+    ASSERT_EQ(client.exit_code, 0) << client.err;
+    EXPECT_NE(client.out.find("ALPN protocol: http/1.1"), std::string::npos) << client.out;
+    EXPECT_NE(client.out.find(" 0 s:CN = Quillmark Receiver"), std::string::npos) << client.out;
+    EXPECT_EQ(client.out.find(" 1 s:"), std::string::npos) << "a chain of exactly one";
+
+    const size_t begin = client.out.find("-----BEGIN CERTIFICATE-----");
+    const std::string end_marker = "-----END CERTIFICATE-----";
+    const size_t end = client.out.find(end_marker);
+    ASSERT_NE(begin, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    const std::string pem = client.out.substr(begin, end + end_marker.size() - begin) + "\n";
+    const ProgramResult x509 = run_program({"openssl", "x509", "-noout", "-text"}, pem);
+    ASSERT_EQ(x509.exit_code, 0) << x509.err;
+    const std::string& text = x509.out;
+
+    // Names in order: localhost, loopback, the computer, then the advertised LAN address.
+    const std::string names = line_after(text, "X509v3 Subject Alternative Name:");
+    const std::string expected_start = "DNS:localhost, IP Address:127.0.0.1, DNS:DESK-7";
+    EXPECT_EQ(names.rfind(expected_start, 0), 0u) << names;
+    const std::string address = list_lan_adapters().front().address;
+    if (address != "127.0.0.1") {
+        EXPECT_NE(names.find(", IP Address:" + address), std::string::npos) << names;
+    }
+
+    const time_t now = std::time(nullptr);
+    const time_t not_before = parse_certificate_time(field_after(text, "Not Before: "));
+    const time_t not_after = parse_certificate_time(field_after(text, "Not After : "));
+    EXPECT_NEAR(static_cast<double>(not_before - now), -86400.0, 300.0) << text;
+    EXPECT_NEAR(static_cast<double>(not_after - now), 365 * 86400.0, 300.0) << text;
+
+    EXPECT_EQ(field_after(text, "Subject: "), "CN = Quillmark Receiver");
+    EXPECT_EQ(field_after(text, "Issuer: "), "CN = Quillmark Receiver");
+    EXPECT_EQ(line_after(text, "X509v3 Key Usage: critical"),
+              "Digital Signature, Key Encipherment");
+    EXPECT_EQ(line_after(text, "X509v3 Extended Key Usage:"), "TLS Web Server Authentication");
+    EXPECT_EQ(line_after(text, "X509v3 Basic Constraints: critical"), "CA:FALSE");
+    EXPECT_EQ(field_after(text, "Public Key Algorithm: "), "id-ecPublicKey");
+    EXPECT_EQ(field_after(text, "ASN1 OID: "), "prime256v1");
+    EXPECT_EQ(field_after(text, "Signature Algorithm: "), "ecdsa-with-SHA256");
+    EXPECT_EQ(field_after(text, "Version: "), "3 (0x2)");
+}
+
+TEST(ReceiverCertificate, NonAsciiComputerNameIsLeftOut) {
+    ReceiverProcess receiver = start_receiver_process({{"COMPUTERNAME", "B\xC3\xBCro-PC"}});
+    ASSERT_TRUE(receiver.process) << "the receiver must start with a non-ASCII computer name";
+    const ProgramResult client =
+        run_program({"openssl", "s_client", "-connect",
+                     "127.0.0.1:" + std::to_string(receiver.port), "-showcerts"});
+    ASSERT_EQ(client.exit_code, 0) << client.err;
+    const size_t begin = client.out.find("-----BEGIN CERTIFICATE-----");
+    ASSERT_NE(begin, std::string::npos);
+    const ProgramResult x509 = run_program({"openssl", "x509", "-noout", "-ext", "subjectAltName"},
+                                           client.out.substr(begin));
+    ASSERT_EQ(x509.exit_code, 0) << x509.err;
+    EXPECT_NE(x509.out.find("DNS:localhost, IP Address:127.0.0.1"), std::string::npos) << x509.out;
+    EXPECT_EQ(x509.out.find("DNS:B"), std::string::npos) << x509.out;
+}
+
+}  // namespace

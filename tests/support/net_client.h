@@ -1,0 +1,66 @@
+// Loopback clients for the tests, raw TCP and TLS (OpenSSL). They connect to 127.0.0.1 only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+using std::chrono::milliseconds;
+
+// A TCP port that nothing on this machine listens on right now.
+uint16_t free_port();
+
+struct Received {
+    std::string bytes;
+    bool closed = false;  // the server closed (or reset) the connection; false after a time-out
+};
+
+class TcpConnection {
+  public:
+    static std::optional<TcpConnection> open(uint16_t port);
+    TcpConnection(TcpConnection&& other) noexcept;
+    TcpConnection& operator=(TcpConnection&&) = delete;
+    ~TcpConnection();
+
+    bool send_all(std::string_view bytes);
+    // Everything the server sends until it closes, or until `timeout` passes.
+    Received receive_until_closed(milliseconds timeout);
+    int fd() const { return fd_; }
+
+  private:
+    explicit TcpConnection(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+struct TlsOptions {
+    int min_version = 0;  // 0: library default; else TLS1_2_VERSION, TLS1_3_VERSION
+    int max_version = 0;
+    std::string alpn = "http/1.1";  // empty: offer none
+};
+
+class TlsConnection {
+  public:
+    // Connects and completes the handshake; nullptr when either fails.
+    static std::unique_ptr<TlsConnection> open(uint16_t port, const TlsOptions& options = {});
+    ~TlsConnection();
+
+    bool write(std::string_view bytes);
+    Received read_until_closed(milliseconds timeout);
+    std::string alpn() const;
+    std::string version() const;
+
+    struct Handles;                                            // defined where OpenSSL is included
+    explicit TlsConnection(std::unique_ptr<Handles> handles);  // use open()
+
+  private:
+    std::unique_ptr<Handles> handles_;
+};
+
+// One request over a fresh TLS connection; the whole response, or "" when it failed.
+std::string https_exchange(uint16_t port, std::string_view request);
+
+std::string get_request(std::string_view path);
+std::string scan_request(std::string_view json_body);

@@ -1,0 +1,37 @@
+#include "tests/support/receiver_process.h"
+
+#include "tests/support/net_client.h"
+
+namespace {
+
+constexpr milliseconds START_LIMIT{20000};
+constexpr int START_ATTEMPTS = 3;  // another program may grab the free port first
+
+}  // namespace
+
+std::string listening_line(uint16_t port) {
+    return "HTTPS listening on 0.0.0.0:" + std::to_string(port) +
+           ". On phone, accept the self-signed certificate once.";
+}
+
+std::unique_ptr<ChildProcess> spawn_receiver(
+    uint16_t port, const std::map<std::string, std::string>& environment) {
+    return ChildProcess::spawn({QUILLMARK_RECEIVER_PATH, "--headless", "-p", std::to_string(port)},
+                               environment);
+}
+
+ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment) {
+    for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
+        ReceiverProcess receiver;
+        receiver.port = free_port();
+        receiver.process = spawn_receiver(receiver.port, environment);
+        if (!receiver.process) break;
+        const std::string ready = listening_line(receiver.port);
+        const std::string failed = "Could not listen on port " + std::to_string(receiver.port);
+        auto line = receiver.process->wait_for_line(
+            [&](const std::string& text) { return text == ready || text.rfind(failed, 0) == 0; },
+            START_LIMIT);
+        if (line && *line == ready) return receiver;
+    }
+    return {};
+}

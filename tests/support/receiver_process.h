@@ -1,0 +1,26 @@
+// The built receiver, started headless on a free port for one test.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+
+struct ReceiverProcess {
+    uint16_t port = 0;
+    std::unique_ptr<ChildProcess> process;
+};
+
+// "HTTPS listening on 0.0.0.0:{port}. On phone, accept the self-signed certificate once."
+std::string listening_line(uint16_t port);
+
+// Starts `quillmark-receiver --headless -p <free port>` and waits for its listening line.
+// Returns a ReceiverProcess without a process when it did not come up.
+ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment = {});
+
+// Starts the receiver on a given port without waiting for anything.
+std::unique_ptr<ChildProcess> spawn_receiver(
+    uint16_t port, const std::map<std::string, std::string>& environment = {});
