@@ -73,12 +73,9 @@ Result<Socket> open_listener(uint16_t port, int backlog) {
         WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, SOCKET_FLAGS)));
     if (!socket.valid()) return Result<Socket>::failure(last_error_text());
 
-    // No address reuse; exclusive use also keeps other programs from binding the same port
-    // with SO_REUSEADDR and taking over its connections. Not essential, so a failure is ignored.
-    BOOL on = TRUE;
-    setsockopt(handle_of(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-               reinterpret_cast<const char*>(&on), sizeof on);
-
+    // No socket options at all: without address reuse a port in use fails with
+    // WSAEADDRINUSE. SO_EXCLUSIVEADDRUSE is left out on purpose: Winsock then answers a second
+    // receiver on the same port with WSAEACCES, "access denied", which misleads the user.
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);

@@ -1,0 +1,220 @@
+"""The Windows receiver and the test target window under Wine, driven from Linux with curl.
+
+Paths come from the environment that suite.cmake sets, with defaults for a run by hand:
+  QUILLMARK_WINDOWS_BUILD   the Windows build tree (quillmark-receiver.exe, tests/wine/...)
+  QUILLMARK_WINE_PREFIX     the Wine prefix of this build tree
+  QUILLMARK_WINE_ARTIFACTS  where logs of each run are kept
+"""
+
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+from dataclasses import dataclass
+
+from wine_harness import WineSession, wait_for
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+WINDOWS_BUILD = os.environ.get("QUILLMARK_WINDOWS_BUILD",
+                               os.path.join(SOURCE_DIR, "build", "windows"))
+WINE_PREFIX = os.environ.get("QUILLMARK_WINE_PREFIX",
+                             os.path.join(SOURCE_DIR, "build", "wine-prefix"))
+ARTIFACTS = os.environ.get("QUILLMARK_WINE_ARTIFACTS",
+                           os.path.join(SOURCE_DIR, "build", "wine-artifacts"))
+RECEIVER_EXE = os.path.join(WINDOWS_BUILD, "quillmark-receiver.exe")
+TARGET_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "target_window.exe")
+
+
+def require_windows_build():
+    """A missing exe is a failure, never a skip: `make test` builds it first."""
+    for path in (RECEIVER_EXE, TARGET_EXE):
+        if not os.path.isfile(path):
+            raise AssertionError(f"{path} is missing: run `make windows` first")
+
+
+def fresh_directory(*parts):
+    path = os.path.join(ARTIFACTS, *parts)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def open_session(suite_name):
+    """A started WineSession whose logs go to the suite's artifact directory."""
+    require_windows_build()
+    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"))
+    return session.__enter__()
+
+
+def free_port():
+    """A TCP port that nothing listens on at the moment."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("0.0.0.0", 0))
+        return probe.getsockname()[1]
+
+
+# -- HTTP through curl, always to 127.0.0.1 ----------------------------------------------------
+
+@dataclass
+class Response:
+    status: int
+    headers: dict  # lower-case names
+    body: bytes
+
+    def json(self):
+        return json.loads(self.body.decode("utf-8"))
+
+
+def curl(url, body=None, timeout=15):
+    command = ["curl", "-sS", "-k", "-i", "--noproxy", "*", "--max-time", str(timeout)]
+    if body is not None:
+        command += ["-H", "Content-Type: application/json", "--data-binary", "@-"]
+    command.append(url)
+    done = subprocess.run(command, input=body, capture_output=True, timeout=timeout + 10)
+    if done.returncode != 0:
+        raise AssertionError(f"curl {url} failed ({done.returncode}): "
+                             f"{done.stderr.decode(errors='replace').strip()}")
+    head, _, payload = done.stdout.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return Response(int(lines[0].split()[1]), headers, payload)
+
+
+def post_scan(port, fields):
+    body = json.dumps(fields, ensure_ascii=False).encode("utf-8")
+    return curl(f"https://127.0.0.1:{port}/api/scan", body)
+
+
+# -- the receiver ------------------------------------------------------------------------------
+
+LOG_LINE = re.compile(r"^\[(\d\d):(\d\d):(\d\d)\] \[(.*?)\] (.*) \((\d+)% - (.*)\)$", re.S)
+
+
+class Receiver:
+    """quillmark-receiver.exe with the given arguments; its console output goes to a file."""
+
+    def __init__(self, session, work_dir, arguments, port, extra_env=None):
+        self.session = session
+        self.port = port
+        self.log_path = os.path.join(work_dir, f"receiver-{port}.log")
+        self.process = session.start([RECEIVER_EXE, *arguments], cwd=work_dir,
+                                     stdout_path=self.log_path, extra_env=extra_env)
+
+    @classmethod
+    def headless(cls, session, work_dir, *options, port=None):
+        port = port or free_port()
+        return cls(session, work_dir, ["--headless", "-p", str(port), *options], port)
+
+    def output(self):
+        """Everything printed so far, as text with LF line ends."""
+        with open(self.log_path, "rb") as log:
+            return log.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+
+    def wait_for_output(self, needle, timeout=20):
+        found = wait_for(lambda: needle in self.output(), timeout)
+        assert found, f"{needle!r} not printed within {timeout} s; output:\n{self.output()}"
+
+    def wait_listening(self, timeout=30):
+        self.wait_for_output(f"HTTPS listening on 0.0.0.0:{self.port}. "
+                             "On phone, accept the self-signed certificate once.", timeout)
+        return self
+
+    def scan_log_lines(self):
+        """The delivered scans' log lines, parsed: (format, text, confidence, outcome). A text
+        with a line break spans several output lines, so the split is on the time stamp."""
+        entries = re.split(r"\n(?=\[\d\d:\d\d:\d\d\] )", "\n" + self.output())
+        parsed = []
+        for entry in entries:
+            match = LOG_LINE.match(entry.rstrip("\n"))
+            if match:
+                parsed.append((match[4], match[5], int(match[6]), match[7]))
+        return parsed
+
+    def stop(self):
+        self.session.stop(self.process)
+
+
+# -- the test target window --------------------------------------------------------------------
+
+@dataclass
+class Snapshot:
+    edit: str
+    clipboard: object  # str, or None when the clipboard holds no text
+    foreground: bool
+    focus: bool
+
+
+class TargetWindow:
+    """target_window.exe: a window whose edit control has the focus. It answers requests
+    written into its own directory (see target_window.cpp)."""
+
+    def __init__(self, session, work_dir):
+        self.session = session
+        self.directory = os.path.join(work_dir, "target")
+        os.makedirs(self.directory, exist_ok=True)
+        self.sequence = 0
+        self.process = session.start([TARGET_EXE], cwd=self.directory)
+
+    def _path(self, name):
+        return os.path.join(self.directory, name)
+
+    def _read(self, name):
+        try:
+            with open(self._path(name), "rb") as file:
+                return file.read().decode("utf-8")
+        except FileNotFoundError:
+            return None
+
+    def request(self, command, timeout=15):
+        self.sequence += 1
+        done = f"done {self.sequence}\n"
+        with open(self._path("request.tmp"), "w") as file:
+            file.write(f"{command} {self.sequence}")
+        os.replace(self._path("request.tmp"), self._path("request"))
+        response = wait_for(lambda: (self._read("response") or "").startswith(done) and
+                            self._read("response"), timeout)
+        assert response, f"the target window did not answer {command!r} within {timeout} s"
+        return response
+
+    def dump(self):
+        response = self.request("dump")
+        return Snapshot(edit=self._read("edit.out") or "", clipboard=self._read("clipboard.out"),
+                        foreground="foreground yes" in response, focus="focus yes" in response)
+
+    def clear(self):
+        self.request("clear")
+
+    def wait_until(self, predicate, timeout=10):
+        """Dumps until `predicate(snapshot)` holds; returns the last snapshot."""
+        last = [None]
+
+        def check():
+            last[0] = self.dump()
+            return predicate(last[0])
+
+        wait_for(check, timeout, interval=0.05)
+        return last[0]
+
+    def wait_focused(self, timeout=20):
+        snapshot = self.wait_until(lambda s: s.foreground and s.focus, timeout)
+        assert snapshot.foreground and snapshot.focus, \
+            f"the target window never got the keyboard focus: {snapshot}"
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.request("quit", timeout=5)
+                self.process.wait(timeout=5)
+            except Exception:
+                pass
+        self.session.stop(self.process)
+
+
+def run_target(session, work_dir, *arguments, timeout=60):
+    """Runs target_window.exe in one of its file-writing modes; returns its exit code."""
+    return session.run([TARGET_EXE, *arguments], cwd=work_dir, timeout=timeout)

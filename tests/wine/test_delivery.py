@@ -1,0 +1,144 @@
+"""Scans posted over HTTPS are typed into the focused Windows window and copied to the Windows
+clipboard, as the options and "pressEnter" say, and logged on the console."""
+
+import threading
+import unittest
+
+from quillmark_wine import Receiver, TargetWindow, fresh_directory, open_session, post_scan
+
+session = None
+work_dir = None
+target = None
+
+
+def setUpModule():
+    global session, work_dir, target
+    session = open_session("delivery")
+    unittest.addModuleCleanup(session.close)
+    work_dir = fresh_directory("delivery", "run")
+    target = TargetWindow(session, work_dir)
+    unittest.addModuleCleanup(target.close)
+    target.wait_focused()
+
+
+class DeliveryCase(unittest.TestCase):
+    """One receiver per class, started with the class's OPTIONS."""
+
+    OPTIONS = ()
+
+    @classmethod
+    def setUpClass(cls):
+        cls.receiver = Receiver.headless(session, work_dir, *cls.OPTIONS).wait_listening()
+        cls.addClassCleanup(cls.receiver.stop)
+
+    def deliver(self, fields, typed, clipboard, outcome):
+        """Posts one scan after clearing the window and the clipboard, then checks what was
+        typed, what the clipboard holds and the scan's log line."""
+        target.clear()
+        logged_before = len(self.receiver.scan_log_lines())
+        reply = post_scan(self.receiver.port, fields)
+        self.assertEqual(reply.status, 200, reply.body)
+
+        snapshot = target.wait_until(lambda s: s.edit == typed and s.clipboard == clipboard)
+        self.assertEqual(snapshot.edit, typed, "typed text")
+        self.assertEqual(snapshot.clipboard, clipboard, "clipboard text")
+
+        lines = self.receiver.scan_log_lines()
+        self.assertEqual(len(lines), logged_before + 1, self.receiver.output())
+        scan_format, text, confidence, logged_outcome = lines[-1]
+        self.assertEqual(scan_format, fields.get("format", "BARCODE"))
+        self.assertEqual(text.replace("\r", ""), fields["text"].strip().replace("\r", ""))
+        self.assertEqual(confidence, fields.get("confidence", 100))
+        self.assertEqual(logged_outcome, outcome)
+        return reply
+
+
+class DefaultOptions(DeliveryCase):
+    def test_ascii_text_is_copied_and_typed_with_enter(self):
+        reply = self.deliver({"text": "ABC123", "format": "CODE-128", "confidence": 88},
+                             typed="ABC123\r\n", clipboard="ABC123",
+                             outcome="Copied & Typed+Enter")
+        self.assertEqual(reply.json(), {"ok": True, "scan": {
+            "text": "ABC123", "format": "CODE-128", "confidence": 88}})
+
+    def test_accented_letter_arrives_intact(self):
+        self.deliver({"text": "café"}, typed="café\r\n", clipboard="café",
+                     outcome="Copied & Typed+Enter")
+
+    def test_emoji_is_typed_as_a_surrogate_pair(self):
+        self.deliver({"text": "x\U0001F600y", "format": "QR-CODE"}, typed="x\U0001F600y\r\n",
+                     clipboard="x\U0001F600y", outcome="Copied & Typed+Enter")
+
+    def test_tab_is_typed(self):
+        self.deliver({"text": "A\tB"}, typed="A\tB\r\n", clipboard="A\tB",
+                     outcome="Copied & Typed+Enter")
+
+    def test_line_break_is_not_typed_but_copied(self):
+        self.deliver({"text": "12\r\n34"}, typed="1234\r\n", clipboard="12\r\n34",
+                     outcome="Copied & Typed+Enter")
+
+    def test_press_enter_false_suppresses_enter(self):
+        self.deliver({"text": "NOENTER", "pressEnter": False}, typed="NOENTER",
+                     clipboard="NOENTER", outcome="Copied & Typed")
+
+    def test_press_enter_true_keeps_enter(self):
+        self.deliver({"text": "WITHENTER", "pressEnter": True}, typed="WITHENTER\r\n",
+                     clipboard="WITHENTER", outcome="Copied & Typed+Enter")
+
+    def test_concurrent_scans_are_typed_one_after_the_other(self):
+        target.clear()
+        texts = [letter * 40 for letter in "KLMNOP"]
+        replies = [None] * len(texts)
+
+        def send(index):
+            replies[index] = post_scan(self.receiver.port, {"text": texts[index]})
+
+        threads = [threading.Thread(target=send, args=(i,)) for i in range(len(texts))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual([r.status for r in replies], [200] * len(texts))
+
+        snapshot = target.wait_until(lambda s: s.edit.count("\r\n") == len(texts))
+        typed_lines = snapshot.edit.split("\r\n")[:-1]
+        # Each scan's keys stay together; only the order of the scans is open.
+        self.assertEqual(sorted(typed_lines), sorted(texts), snapshot.edit)
+        # Copy and typing of one scan form a unit, so the clipboard holds the last one typed.
+        self.assertEqual(snapshot.clipboard, typed_lines[-1])
+
+
+class NoEnterOption(DeliveryCase):
+    OPTIONS = ("--no-enter",)
+
+    def test_press_enter_true_cannot_force_enter(self):
+        self.deliver({"text": "NOENTER1", "pressEnter": True}, typed="NOENTER1",
+                     clipboard="NOENTER1", outcome="Copied & Typed")
+
+
+class NoTypeOption(DeliveryCase):
+    OPTIONS = ("--no-type",)
+
+    def test_text_is_copied_only(self):
+        # Keys from a call that returned before the reply would already be queued to the
+        # window ahead of the dump request, so an empty edit means none were sent.
+        self.deliver({"text": "COPYONLY"}, typed="", clipboard="COPYONLY", outcome="Copied")
+
+
+class NoCopyOption(DeliveryCase):
+    OPTIONS = ("--no-copy",)
+
+    def test_text_is_typed_only(self):
+        self.deliver({"text": "TYPEONLY"}, typed="TYPEONLY\r\n", clipboard=None,
+                     outcome="Typed+Enter")
+
+
+class NoTypeNoCopyOptions(DeliveryCase):
+    OPTIONS = ("--no-type", "--no-copy")
+
+    def test_scan_is_only_received(self):
+        self.deliver({"text": "NOTHING"}, typed="", clipboard=None, outcome="Received")
+
+
+if __name__ == "__main__":
+    unittest.main()
