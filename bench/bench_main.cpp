@@ -1,6 +1,6 @@
 // quillmark-bench: the measuring half of scripts/run_benchmarks.sh.
 //   quillmark-bench free-port
-//   quillmark-bench scan-latency PORT WARM_UP COUNT
+//   quillmark-bench latency scan|ping PORT WARM_UP COUNT
 //   quillmark-bench start-time RECEIVER PORT RUNS
 #include <csignal>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bench/loopback_client.h"
-#include "bench/scan_latency.h"
+#include "bench/latency.h"
 #include "bench/start_time.h"
 
 namespace {
@@ -16,7 +16,7 @@ namespace {
 int usage() {
     std::fputs(
         "usage: quillmark-bench free-port\n"
-        "       quillmark-bench scan-latency PORT WARM_UP COUNT\n"
+        "       quillmark-bench latency scan|ping PORT WARM_UP COUNT\n"
         "       quillmark-bench start-time RECEIVER PORT RUNS\n",
         stderr);
     return 2;
@@ -43,9 +43,11 @@ int main(int argc, char** argv) {
         std::printf("%u\n", unsigned(port.value()));
         return 0;
     }
-    if (command == "scan-latency" && argc == 5) {
-        return report(measure_scan_latency(port_argument(argv[2]), std::atoi(argv[3]),
-                                           std::atoi(argv[4]), stdout));
+    const std::string kind = argc > 2 ? argv[2] : "";
+    if (command == "latency" && argc == 6 && (kind == "scan" || kind == "ping")) {
+        return report(measure_latency(kind == "scan" ? LatencyRequest::scan : LatencyRequest::ping,
+                                      port_argument(argv[3]), std::atoi(argv[4]),
+                                      std::atoi(argv[5]), stdout));
     }
     if (command == "start-time" && argc == 5) {
         return report(

@@ -1,4 +1,5 @@
-// Latency of one scan POST on a new TLS connection each, one after the other on an idle server.
+// Request latency on a new TLS connection each, one request after the other on an idle server:
+// the scan POST of the phone, or GET /api/ping as a control that any HTTPS server can answer.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +7,9 @@
 
 #include "app/result.h"
 
-// Sends `warm_up` unmeasured scans, then `count` measured ones, to 127.0.0.1:{port}, and
-// prints "scan_p50_ms", "scan_p99_ms" and "scan_max_ms" lines to `out`. Any answer other
-// than 200 fails the run.
-Status measure_scan_latency(uint16_t port, int warm_up, int count, std::FILE* out);
+enum class LatencyRequest { scan, ping };
+
+// Sends `warm_up` unmeasured requests, then `count` measured ones, to 127.0.0.1:{port}, and
+// prints "p50_ms", "p99_ms" and "max_ms" lines to `out`. Any answer other than 200 fails the
+// run.
+Status measure_latency(LatencyRequest kind, uint16_t port, int warm_up, int count, std::FILE* out);
