@@ -72,6 +72,14 @@ std::optional<TcpConnection> TcpConnection::open(uint16_t port) {
 
 TcpConnection::TcpConnection(TcpConnection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 
+TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
 TcpConnection::~TcpConnection() {
     if (fd_ >= 0) close(fd_);
 }
@@ -114,9 +122,13 @@ struct TlsConnection::Handles {
 };
 
 std::unique_ptr<TlsConnection> TlsConnection::open(uint16_t port, const TlsOptions& options) {
+    const int fd = connect_loopback(port);
+    return fd < 0 ? nullptr : over(fd, options);
+}
+
+std::unique_ptr<TlsConnection> TlsConnection::over(int fd, const TlsOptions& options) {
     auto handles = std::make_unique<Handles>();
-    handles->fd = connect_loopback(port);
-    if (handles->fd < 0) return nullptr;
+    handles->fd = fd;
     set_receive_timeout(handles->fd, milliseconds(30000));
     handles->context = SSL_CTX_new(TLS_client_method());
     if (!handles->context) return nullptr;
@@ -168,6 +180,11 @@ Received TlsConnection::read_until_closed(milliseconds timeout) {
         break;
     }
     return received;
+}
+
+void TlsConnection::close_notify() {
+    SSL_shutdown(handles_->ssl);
+    ERR_clear_error();
 }
 
 std::string TlsConnection::alpn() const {

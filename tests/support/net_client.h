@@ -22,7 +22,7 @@ class TcpConnection {
   public:
     static std::optional<TcpConnection> open(uint16_t port);
     TcpConnection(TcpConnection&& other) noexcept;
-    TcpConnection& operator=(TcpConnection&&) = delete;
+    TcpConnection& operator=(TcpConnection&& other) noexcept;
     ~TcpConnection();
 
     bool send_all(std::string_view bytes);
@@ -45,10 +45,14 @@ class TlsConnection {
   public:
     // Connects and completes the handshake; nullptr when either fails.
     static std::unique_ptr<TlsConnection> open(uint16_t port, const TlsOptions& options = {});
+    // Completes a client handshake over an already connected socket, which it then owns.
+    static std::unique_ptr<TlsConnection> over(int fd, const TlsOptions& options = {});
     ~TlsConnection();
 
     bool write(std::string_view bytes);
     Received read_until_closed(milliseconds timeout);
+    // Sends close_notify; destroying the connection without it just closes the socket.
+    void close_notify();
     std::string alpn() const;
     std::string version() const;
 

@@ -1,0 +1,270 @@
+// The server inside the test process: restarts on a new port, counting, the per-connection
+// deadline and the TLS stream's end-of-stream rules, with real sockets on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <future>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/receiver_settings.h"
+#include "app/receiver_state.h"
+#include "server/connection.h"
+#include "server/listener.h"
+#include "server/tls_identity.h"
+#include "server/tls_stream.h"
+#include "tests/support/net_client.h"
+#include "tests/support/process.h"
+#include "tests/support/receiver_process.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr milliseconds LIMIT{20000};
+
+std::shared_ptr<ReceiverState> new_state(uint16_t port) {
+    ReceiverSettings settings;
+    settings.port = port;
+    return new_receiver_state(settings, {{"Localhost", "127.0.0.1"}});
+}
+
+bool starts_with(const std::string& text, const std::string& start) {
+    return text.rfind(start, 0) == 0;
+}
+
+bool answers_ping(uint16_t port) {
+    return starts_with(https_exchange(port, get_request("/api/ping")), "HTTP/1.1 200 OK\r\n");
+}
+
+TEST(StartServer, SecondStartTakesOverAndFinishesRequestsInFlight) {
+    const uint16_t first_port = free_port();
+    auto state = new_state(first_port);
+    ASSERT_TRUE(start_server(state).ok());
+    EXPECT_EQ(state->listener_generation.load(), 1u);
+    EXPECT_EQ(take_log_lines(*state), std::vector<std::string>{listening_line(first_port)});
+
+    // A request that has started on the old port but is not complete yet.
+    auto in_flight = TlsConnection::open(first_port);
+    ASSERT_TRUE(in_flight);
+    ASSERT_TRUE(in_flight->write("GET /api/ping HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+
+    const uint16_t second_port = free_port();
+    state->port = second_port;
+    ASSERT_TRUE(start_server(state).ok());
+    EXPECT_EQ(state->listener_generation.load(), 2u);
+    EXPECT_EQ(take_log_lines(*state), std::vector<std::string>{listening_line(second_port)});
+
+    EXPECT_TRUE(wait_until([&] { return !TcpConnection::open(first_port); }, LIMIT))
+        << "the old listener should close by itself";
+    EXPECT_TRUE(answers_ping(second_port));
+
+    ASSERT_TRUE(in_flight->write("\r\n"));
+    const Received reply = in_flight->read_until_closed(LIMIT);
+    EXPECT_TRUE(starts_with(reply.bytes, "HTTP/1.1 200 OK\r\n")) << reply.bytes;
+}
+
+TEST(StartServer, BusyPortLeavesTheRunningServerAlone) {
+    const uint16_t port = free_port();
+    auto state = new_state(port);
+    ASSERT_TRUE(start_server(state).ok());
+    take_log_lines(*state);
+
+    const Status again = start_server(state);
+    ASSERT_FALSE(again.ok());
+    EXPECT_EQ(again.error(), "Could not listen on port " + std::to_string(port) +
+                                 ": Address already in use (os error 98)");
+    EXPECT_EQ(state->listener_generation.load(), 1u) << "a failed start changes nothing";
+    EXPECT_TRUE(take_log_lines(*state).empty()) << "the failure is the caller's to report";
+    EXPECT_TRUE(answers_ping(port));
+}
+
+TEST(StartServer, ConcurrentScansAreAllCounted) {
+    auto state = new_state(free_port());
+    ASSERT_TRUE(start_server(state).ok());
+    take_log_lines(*state);
+    constexpr int SCANS = 32;
+    std::vector<std::future<std::string>> replies;
+    for (int i = 0; i < SCANS; ++i) {
+        replies.push_back(std::async(std::launch::async, [&state, i] {
+            const std::string body = "{\"text\":\"COUNT-" + std::to_string(i) + "\"}";
+            return https_exchange(state->port, scan_request(body));
+        }));
+    }
+    for (auto& reply : replies) EXPECT_TRUE(starts_with(reply.get(), "HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(state->received_count.load(), static_cast<uint64_t>(SCANS));
+    EXPECT_EQ(take_log_lines(*state).size(), static_cast<size_t>(SCANS));
+}
+
+TEST(StartServer, VanishingClientsDoNotEndTheProcess) {
+    auto state = new_state(free_port());
+    ASSERT_TRUE(start_server(state).ok());
+    const uint16_t port = state->port;
+    // Clients that send a request and leave: the answer is written to a closed socket.
+    for (int i = 0; i < 20; ++i) {
+        auto tls = TlsConnection::open(port);
+        ASSERT_TRUE(tls);
+        tls->write(get_request("/index.html"));
+        auto plain = TcpConnection::open(port);
+        ASSERT_TRUE(plain);
+        plain->send_all(get_request("/"));
+    }
+    EXPECT_TRUE(answers_ping(port));
+}
+
+// One accepted server-side socket and the client connected to it.
+struct LoopbackPair {
+    Socket server;
+    std::optional<TcpConnection> client;
+};
+
+LoopbackPair connect_loopback_pair() {
+    LoopbackPair pair;
+    Socket listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const int fd = static_cast<int>(listener.native());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 1) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length)) {
+        return pair;
+    }
+    pair.client = TcpConnection::open(ntohs(address.sin_port));
+    pair.server = Socket(accept4(fd, nullptr, nullptr, SOCK_CLOEXEC));
+    return pair;
+}
+
+// Short limits, so a slow client meets the deadline quickly: each receive may wait 1 s, the
+// whole request must arrive within 1.5 s, and the client sends a byte every 200 ms.
+class ConnectionDeadline : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state_ = new_state(0);
+        auto config = build_tls_config(*state_);
+        ASSERT_TRUE(config.ok()) << config.error();
+        config_ = config.value();
+        pair_ = connect_loopback_pair();
+        ASSERT_TRUE(pair_.server.valid() && pair_.client);
+    }
+
+    // Serves the connection on its own thread while the client drips `first` and then one
+    // byte every 200 ms; returns what the client received once the server has finished.
+    // Gives up (with nothing) after LIMIT, which only a server without a deadline reaches.
+    std::optional<std::string> serve_dripping_client(const std::string& first) {
+        ConnectionLimits limits;
+        limits.call_timeout_ms = 1000;
+        limits.request_time = milliseconds(1500);
+        auto served = std::async(std::launch::async, [&] {
+            serve_connection(std::move(pair_.server), state_, config_, limits);
+        });
+        pair_.client->send_all(first);
+        const auto give_up = SteadyClock::now() + LIMIT;
+        while (served.wait_for(milliseconds(200)) != std::future_status::ready) {
+            if (SteadyClock::now() > give_up) return std::nullopt;
+            pair_.client->send_all("a");
+        }
+        return pair_.client->receive_until_closed(LIMIT).bytes;
+    }
+
+    std::shared_ptr<ReceiverState> state_;
+    std::shared_ptr<const TlsServerConfig> config_;
+    LoopbackPair pair_;
+};
+
+TEST_F(ConnectionDeadline, SlowPlainRequestLineEndsAtTheDeadline) {
+    const std::optional<std::string> received = serve_dripping_client("GET /slow");
+    ASSERT_TRUE(received) << "a client dripping bytes held the connection without end";
+    // The line read stops at the deadline and what arrived is redirected.
+    EXPECT_TRUE(starts_with(*received, "HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1:0/slow"))
+        << *received;
+}
+
+TEST_F(ConnectionDeadline, SlowTlsHandshakeEndsAtTheDeadline) {
+    // A handshake record header announcing 16 KiB, whose body never arrives in time.
+    const std::optional<std::string> received = serve_dripping_client("\x16\x03\x01\x40\x00");
+    ASSERT_TRUE(received) << "a client dripping bytes held the connection without end";
+    EXPECT_EQ(received->find("HTTP/"), std::string::npos);
+}
+
+// TlsStream over one end of a socket pair, an OpenSSL client on the other.
+class TlsStreamEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto config = build_tls_config(*new_state(0));
+        ASSERT_TRUE(config.ok()) << config.error();
+        config_ = config.value();
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        server_ = Socket(fds[0]);
+        client_fd_ = fds[1];
+    }
+
+    // The server reads until the stream reports its end; returns the data and the last result.
+    std::pair<std::string, std::ptrdiff_t> read_all(TlsStream& stream) {
+        std::string data;
+        char buffer[256];
+        for (;;) {
+            const std::ptrdiff_t n = stream.read(buffer, sizeof buffer);
+            if (n <= 0) return {data, n};
+            data.append(buffer, static_cast<size_t>(n));
+        }
+    }
+
+    std::shared_ptr<const TlsServerConfig> config_;
+    Socket server_;
+    int client_fd_ = -1;
+};
+
+TEST_F(TlsStreamEnd, CloseNotifyReadsAsEndOfStream) {
+    TimedSocket timed(server_, 5000, SteadyClock::now() + LIMIT);
+    auto stream = TlsStream::open(*config_, timed);
+    ASSERT_TRUE(stream.ok()) << stream.error();
+    auto client = std::async(std::launch::async, [fd = client_fd_] {
+        auto tls = TlsConnection::over(fd);
+        if (!tls) return std::string("handshake failed");
+        tls->write("hello");
+        tls->close_notify();
+        return tls->read_until_closed(LIMIT).bytes;
+    });
+    const auto [data, last] = read_all(*stream.value());
+    EXPECT_EQ(data, "hello");
+    EXPECT_EQ(last, 0) << "close_notify is a clean end";
+    EXPECT_TRUE(stream.value()->write_all("bye").ok());
+    stream.value()->close_notify();
+    server_.reset();
+    EXPECT_EQ(client.get(), "bye");
+}
+
+TEST_F(TlsStreamEnd, CloseWithoutCloseNotifyIsAnError) {
+    TimedSocket timed(server_, 5000, SteadyClock::now() + LIMIT);
+    auto stream = TlsStream::open(*config_, timed);
+    ASSERT_TRUE(stream.ok()) << stream.error();
+    auto client = std::async(std::launch::async, [fd = client_fd_] {
+        auto tls = TlsConnection::over(fd);
+        if (tls) tls->write("partial");
+        // Leaving destroys the connection without close_notify.
+    });
+    const auto [data, last] = read_all(*stream.value());
+    client.get();
+    EXPECT_EQ(data, "partial");
+    EXPECT_EQ(last, -1) << "a truncated stream must not look like a clean end";
+    stream.value()->close_notify();  // after a failure: nothing is sent, nothing breaks
+}
+
+TEST_F(TlsStreamEnd, PlainBytesFailTheHandshake) {
+    TimedSocket timed(server_, 5000, SteadyClock::now() + LIMIT);
+    auto stream = TlsStream::open(*config_, timed);
+    ASSERT_TRUE(stream.ok()) << stream.error();
+    const std::string request = "GET / HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(write(client_fd_, request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    char buffer[64];
+    EXPECT_EQ(stream.value()->read(buffer, sizeof buffer), -1);
+    EXPECT_EQ(stream.value()->read(buffer, sizeof buffer), -1) << "stays failed";
+    EXPECT_FALSE(stream.value()->write_all("x").ok());
+    close(client_fd_);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include "tests/support/idle_connections.h"
+
+#include <poll.h>
+
+namespace {
+
+constexpr std::chrono::seconds DRIP_INTERVAL{1};
+
+// An idle connection gets nothing from the server, so anything readable (an alert, the end
+// of the stream, a reset) means the server has given up on it.
+bool closed_by_peer(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 0) > 0;
+}
+
+}  // namespace
+
+IdleConnections::~IdleConnections() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stop_.notify_all();
+    if (dripper_.joinable()) dripper_.join();
+}
+
+bool IdleConnections::open(uint16_t port, size_t count, IdleKind kind) {
+    static const std::string PLAIN_START = "GET /";
+    static const std::string TLS_START = "\x16\x03\x01\x40\x00";
+    for (size_t i = 0; i < count; ++i) {
+        std::optional<TcpConnection> connection = TcpConnection::open(port);
+        if (!connection ||
+            !connection->send_all(kind == IdleKind::plain ? PLAIN_START : TLS_START)) {
+            return false;
+        }
+        std::lock_guard lock(mutex_);
+        connections_.push_back(std::move(*connection));
+        closed_.push_back(false);
+    }
+    return true;
+}
+
+void IdleConnections::start_dripping() {
+    dripper_ = std::thread([this] { drip(); });
+}
+
+void IdleConnections::drip() {
+    std::unique_lock lock(mutex_);
+    while (!stop_.wait_for(lock, DRIP_INTERVAL, [this] { return stopping_; })) {
+        for (size_t i = 0; i < connections_.size(); ++i) {
+            if (!closed_[i]) connections_[i].send_all("a");
+        }
+    }
+}
+
+void IdleConnections::close_one() {
+    std::lock_guard lock(mutex_);
+    if (connections_.empty()) return;
+    connections_.erase(connections_.begin());
+    closed_.erase(closed_.begin());
+}
+
+size_t IdleConnections::closed_by_server() {
+    std::lock_guard lock(mutex_);
+    size_t count = 0;
+    for (size_t i = 0; i < connections_.size(); ++i) {
+        if (!closed_[i] && closed_by_peer(connections_[i].fd())) closed_[i] = true;
+        if (closed_[i]) ++count;
+    }
+    return count;
+}
+
+size_t IdleConnections::size() {
+    std::lock_guard lock(mutex_);
+    return connections_.size();
+}
