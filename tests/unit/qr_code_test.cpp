@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -189,6 +190,8 @@ TEST_P(RenderQrText, PrintedCharactersScanBackToTheUrl) {
     const Bitmap bitmap = bitmap_from_text(text, GetParam() == QrTextColours::ansi);
     const auto picture = scratch_file(GetParam() == QrTextColours::ansi ? "ansi.pgm" : "plain.pgm");
     write_pgm(bitmap, 4, picture);
+    ASSERT_EQ(std::system("command -v zbarimg >/dev/null 2>&1"), 0)
+        << "zbarimg is missing: install zbar-tools (scripts/install_packages.sh e2e)";
     EXPECT_EQ(zbar_decode(picture), PAIRING_URL);
     std::filesystem::remove(picture);
 }
