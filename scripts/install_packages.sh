@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages_for() {
     case "$1" in
-        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev" ;;
+        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools" ;;
         e2e) echo "curl openssl zbar-tools procps" ;;
         web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
         windows) echo "g++-mingw-w64-x86-64-posix dpkg-dev wine64 xvfb imagemagick xclip zbar-tools procps" ;;
