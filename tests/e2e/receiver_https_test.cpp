@@ -38,6 +38,11 @@ struct TlsVersionCase {
     const char* protocol;  // as curl's verbose output names it
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const TlsVersionCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class ReceiverOverCurl : public ::testing::TestWithParam<TlsVersionCase> {
   protected:
     void SetUp() override {
