@@ -6,7 +6,10 @@
 //   file "request" holding "dump N"  -> writes edit.out (the edit text) and, if the clipboard
 //                                       holds text, clipboard.out; then "response": "done N"
 //                                       plus lines "foreground yes|no" and "focus yes|no"
-//   "clear N"                        -> empties the edit control and the clipboard
+//   "clear N"                        -> empties the edit control and the clipboard, and
+//                                       takes the foreground and the focus back
+//   "hold-clipboard N"               -> keeps the clipboard open, so that others fail to open it
+//   "release-clipboard N"            -> closes it again
 //   "quit N"                         -> answers, then closes the window and exits
 // Other modes, each writing UTF-8 to OUT and exiting:
 //   --print-args OUT [ARG...]  the receiver's own reading of this process's command line
@@ -126,6 +129,8 @@ std::string edit_text(HWND edit) {
     return utf8_from_wide(text.c_str(), copied);
 }
 
+std::unique_ptr<OpenedClipboard> held_clipboard;
+
 void answer_request(HWND window) {
     std::string request = read_file(L"request");
     DeleteFileW(L"request");
@@ -146,6 +151,12 @@ void answer_request(HWND window) {
         SetWindowTextW(edit, L"");
         OpenedClipboard clipboard(window);
         if (clipboard.is_open()) EmptyClipboard();
+        SetForegroundWindow(window);
+        SetFocus(edit);
+    } else if (command == "hold-clipboard") {
+        held_clipboard = std::make_unique<OpenedClipboard>(window);
+    } else if (command == "release-clipboard") {
+        held_clipboard.reset();
     }
     std::string response = "done " + sequence + "\n";
     response += std::string("foreground ") + (GetForegroundWindow() == window ? "yes" : "no") +

@@ -31,12 +31,19 @@ class DeliveryCase(unittest.TestCase):
         cls.receiver = Receiver.headless(session, work_dir, *cls.OPTIONS).wait_listening()
         cls.addClassCleanup(cls.receiver.stop)
 
-    def deliver(self, fields, typed, clipboard, outcome):
+    def deliver(self, fields, typed, clipboard, outcome, hold_clipboard=False):
         """Posts one scan after clearing the window and the clipboard, then checks what was
-        typed, what the clipboard holds and the scan's log line."""
+        typed, what the clipboard holds and the scan's log line. With `hold_clipboard` the
+        target window keeps the clipboard open while the scan is delivered."""
         target.clear()
         logged_before = len(self.receiver.scan_log_lines())
-        reply = post_scan(self.receiver.port, fields)
+        if hold_clipboard:
+            target.request("hold-clipboard")
+        try:
+            reply = post_scan(self.receiver.port, fields)
+        finally:
+            if hold_clipboard:
+                target.request("release-clipboard")  # the reply came after the delivery
         self.assertEqual(reply.status, 200, reply.body)
 
         snapshot = target.wait_until(lambda s: s.edit == typed and s.clipboard == clipboard)
@@ -106,6 +113,15 @@ class DefaultOptions(DeliveryCase):
         self.assertEqual(sorted(typed_lines), sorted(texts), snapshot.edit)
         # Copy and typing of one scan form a unit, so the clipboard holds the last one typed.
         self.assertEqual(snapshot.clipboard, typed_lines[-1])
+
+
+class BusyClipboard(DeliveryCase):
+    def test_scan_is_typed_when_another_program_holds_the_clipboard(self):
+        self.deliver({"text": "BUSY"}, typed="BUSY\r\n", clipboard=None, outcome="Typed+Enter",
+                     hold_clipboard=True)
+        # Nothing stays open or broken: the next scan is copied again.
+        self.deliver({"text": "FREE"}, typed="FREE\r\n", clipboard="FREE",
+                     outcome="Copied & Typed+Enter")
 
 
 class NoEnterOption(DeliveryCase):
