@@ -1,0 +1,124 @@
+// Debian's Chromium through playwright-core: a fresh profile, a fake camera playing a clip, the
+// CDN stand-in that serves zxing-wasm from node_modules, and no traffic beyond loopback.
+import { chromium } from 'playwright-core';
+import { mkdtempSync, mkdirSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const packageDir = fileURLToPath(new URL('../node_modules/zxing-wasm/', import.meta.url));
+const installedVersion = JSON.parse(readFileSync(join(packageDir, 'package.json'), 'utf8')).version;
+
+export const PHONE = { width: 390, height: 844 };
+
+export function artifactsDir() {
+  const dir = process.env.QUILLMARK_ARTIFACTS ?? fileURLToPath(new URL('../../../build/test-artifacts/', import.meta.url));
+  mkdirSync(dir, { recursive: true });
+  return dir;
+}
+
+const isLoopback = (url) => ['127.0.0.1', 'localhost', '[::1]'].includes(url.hostname);
+
+// Maps a CDN URL of the pinned zxing-wasm release to a file of the installed package.
+function packageFileFor(url) {
+  const match = url.pathname.match(/\/zxing-wasm@([^/]+)\/(.*)$/);
+  if (!match || match[1] !== installedVersion) return null;
+  const rest = match[2];
+  if (rest === 'reader/+esm') return 'dist/es/reader/index.js';
+  if (rest === 'share.js') return 'dist/es/share.js';
+  if (rest.startsWith('dist/') && !rest.includes('..')) return rest;
+  return null;
+}
+
+const CONTENT_TYPES = { js: 'text/javascript; charset=utf-8', wasm: 'application/wasm' };
+
+// Every non-loopback request lands here; `requests` records what was asked and what was served.
+export async function installCdnStandIn(target, requests = []) {
+  await target.route((url) => !isLoopback(url), async (route) => {
+    const url = new URL(route.request().url());
+    const file = packageFileFor(url);
+    requests.push({ url: url.href, served: Boolean(file) });
+    if (!file) return route.abort('blockedbyclient');
+    let body;
+    try {
+      body = readFileSync(join(packageDir, file));
+    } catch {
+      return route.fulfill({ status: 404, body: 'not in package', headers: { 'access-control-allow-origin': '*' } });
+    }
+    return route.fulfill({
+      status: 200,
+      body,
+      headers: { 'content-type': CONTENT_TYPES[file.split('.').pop()] ?? 'application/octet-stream', 'access-control-allow-origin': '*' },
+    });
+  });
+  return requests;
+}
+
+// A BarcodeDetector for this Chromium, which has none: it answers what the test sets in
+// window.__nativeAnswer ({ rawValue, format }, or null for nothing found).
+export const NATIVE_DETECTOR_STAND_IN = () => {
+  window.__nativeAnswer = null;
+  window.__nativeCalls = 0;
+  window.BarcodeDetector = class BarcodeDetector {
+    static async getSupportedFormats() {
+      return ['ean_13', 'ean_8', 'upc_a', 'code_128', 'qr_code'];
+    }
+
+    constructor(options) {
+      this.formats = options?.formats ?? [];
+    }
+
+    async detect() {
+      window.__nativeCalls += 1;
+      const answer = window.__nativeAnswer;
+      return answer ? [{ ...answer, boundingBox: { x: 0, y: 0, width: 1, height: 1 }, cornerPoints: [] }] : [];
+    }
+  };
+};
+
+export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'light' } = {}) {
+  const profile = mkdtempSync(join(tmpdir(), 'quillmark-profile-'));
+  const args = [
+    '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage',
+    '--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream',
+  ];
+  if (clip) args.push(`--use-file-for-fake-video-capture=${clip}`);
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.QUILLMARK_CHROMIUM ?? '/usr/bin/chromium',
+    headless: true,
+    ignoreHTTPSErrors: true,
+    viewport,
+    deviceScaleFactor: 2,
+    colorScheme,
+    acceptDownloads: true,
+    args,
+  });
+  const cdnRequests = await installCdnStandIn(context);
+  return {
+    context,
+    cdnRequests,
+    async close() {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// A fresh scanner page with the given history in storage (or none).
+export async function openScanner(context, origin, { history, storage = {}, path = '/', beforeLoad } = {}) {
+  const page = await context.newPage();
+  await page.goto(`${origin}/about.html`);
+  await page.evaluate(([items, extra]) => {
+    localStorage.clear();
+    if (items) localStorage.setItem('quillmark_history_v1', JSON.stringify(items));
+    for (const [key, value] of Object.entries(extra)) localStorage.setItem(key, value);
+  }, [history ?? null, storage]);
+  if (beforeLoad) await beforeLoad(page);
+  await page.goto(`${origin}${path}`);
+  return page;
+}
+
+export async function storedHistory(page) {
+  return page.evaluate(() => JSON.parse(localStorage.getItem('quillmark_history_v1') ?? 'null'));
+}

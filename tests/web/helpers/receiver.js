@@ -1,0 +1,82 @@
+// Starts the real receiver on a free loopback port and ends it by its PID.
+import { spawn } from 'node:child_process';
+import { existsSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { fileURLToPath } from 'node:url';
+
+const repo = fileURLToPath(new URL('../../../', import.meta.url));
+
+export function receiverPath() {
+  const candidates = [process.env.QUILLMARK_RECEIVER, `${repo}build/linux/quillmark-receiver`, `${repo}build/web/quillmark-receiver`];
+  const found = candidates.find((path) => path && existsSync(path));
+  if (!found) throw new Error('quillmark-receiver not found: build it or set QUILLMARK_RECEIVER');
+  return found;
+}
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = createServer();
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+function waitForLine(child, lines, pattern, timeoutMs) {
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => done(new Error(`receiver printed no line matching ${pattern} in ${timeoutMs} ms:\n${lines.join('\n')}`)), timeoutMs);
+    const check = () => {
+      if (lines.some((line) => pattern.test(line))) done();
+    };
+    const exited = (code) => done(new Error(`receiver exited with ${code}:\n${lines.join('\n')}`));
+    function done(error) {
+      clearTimeout(timer);
+      child.stdout.off('data', check);
+      child.off('exit', exited);
+      if (error) reject(error);
+      else resolve();
+    }
+    child.stdout.on('data', check);
+    child.once('exit', exited);
+    check();
+  });
+}
+
+// Returns { origin, port, lines, waitForLine(pattern), stop() }. Lines are the receiver's stdout.
+export async function startReceiver() {
+  const path = receiverPath();
+  for (let attempt = 1; ; attempt += 1) {
+    const port = await freePort();
+    const child = spawn(path, ['--headless', '-p', String(port)], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const lines = [];
+    let partial = '';
+    child.stdout.setEncoding('utf8');
+    child.stdout.on('data', (chunk) => {
+      const parts = (partial + chunk).split('\n');
+      partial = parts.pop();
+      lines.push(...parts);
+    });
+    child.stderr.on('data', () => {});
+    const receiver = {
+      origin: `https://127.0.0.1:${port}`,
+      port,
+      lines,
+      waitForLine: (pattern, timeoutMs = 10000) => waitForLine(child, lines, pattern, timeoutMs),
+      stop: () => new Promise((resolve) => {
+        if (child.exitCode !== null || child.signalCode !== null) return resolve();
+        child.once('exit', () => resolve());
+        process.kill(child.pid, 'SIGTERM');
+      }),
+    };
+    try {
+      await receiver.waitForLine(/HTTPS listening on 0\.0\.0\.0:\d+/);
+      return receiver;
+    } catch (error) {
+      await receiver.stop();
+      // Another process may have taken the port between probing and binding.
+      if (attempt >= 3) throw error;
+    }
+  }
+}
