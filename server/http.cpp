@@ -134,6 +134,9 @@ ReadResult read_request(ByteStream& stream) {
     return result;
 }
 
+// Fits one TLS record (16 KiB) together with the header block.
+constexpr size_t SINGLE_WRITE_BODY_BYTES = 16384 - 512;
+
 Status write_response(ByteStream& stream, const HttpResponse& response) {
     std::string head;
     head.reserve(256 + response.status.size() + response.content_type.size());
@@ -150,11 +153,14 @@ Status write_response(ByteStream& stream, const HttpResponse& response) {
         "\r\nAccess-Control-Allow-Headers: Content-Type"
         "\r\nConnection: close"
         "\r\n\r\n";
-    if (Status s = stream.write_all(head); !s.ok()) return s;
-    // An empty write is skipped: some streams treat a zero-length write as a failure.
-    if (!response.body.empty()) {
-        if (Status s = stream.write_all(response.body); !s.ok()) return s;
+    // A small answer goes out as one write, so one TLS record and one send carry it whole.
+    if (response.body.size() <= SINGLE_WRITE_BODY_BYTES) {
+        head += response.body;
+        if (Status s = stream.write_all(head); !s.ok()) return s;
+        return stream.flush();
     }
+    if (Status s = stream.write_all(head); !s.ok()) return s;
+    if (Status s = stream.write_all(response.body); !s.ok()) return s;
     return stream.flush();
 }
 

@@ -230,14 +230,30 @@ TEST(ServeRequest, OneRequestOneResponse) {
     }
 }
 
-TEST(WriteResponse, EmptyBodyIsNoWriteAndFailedWritesStop) {
+TEST(WriteResponse, SmallAnswersGoOutInOneWrite) {
     MemoryStream empty{""};
     EXPECT_TRUE(write_response(empty, {"204 No Content", "text/plain", ""}).ok());
     EXPECT_EQ(empty.output, response_bytes("204 No Content", "text/plain", ""));
     EXPECT_EQ(empty.writes, 1u);
     EXPECT_EQ(empty.flushes, 1u);
 
-    const HttpResponse reply{"200 OK", "text/plain", "hi"};
+    MemoryStream small{""};
+    EXPECT_TRUE(write_response(small, {"200 OK", "text/plain", "hi"}).ok());
+    EXPECT_EQ(small.output, response_bytes("200 OK", "text/plain", "hi"));
+    EXPECT_EQ(small.writes, 1u);
+
+    MemoryStream fails{""};
+    fails.failing_write = 0;
+    EXPECT_EQ(write_response(fails, {"200 OK", "text/plain", "hi"}).error(), "write failed");
+    EXPECT_EQ(fails.flushes, 0u);
+}
+
+TEST(WriteResponse, LargeBodiesFollowTheHeaderBlockAndFailedWritesStop) {
+    const HttpResponse reply{"200 OK", "text/html; charset=utf-8", std::string(100000, 'x')};
+    MemoryStream whole{""};
+    EXPECT_TRUE(write_response(whole, reply).ok());
+    EXPECT_EQ(whole.output, response_bytes(reply.status, reply.content_type, reply.body));
+
     MemoryStream head_fails{""};
     head_fails.failing_write = 0;
     EXPECT_EQ(write_response(head_fails, reply).error(), "write failed");
