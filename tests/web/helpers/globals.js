@@ -26,3 +26,34 @@ export function setGlobal(name, value) {
   Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
   return () => (had ? Object.defineProperty(globalThis, name, had) : delete globalThis[name]);
 }
+
+// A hand-driven clock for setTimeout/clearTimeout (kept small so it runs on any Node.js 18+).
+export function installFakeClock() {
+  let now = 0;
+  let nextId = 1;
+  const timers = new Map();
+  const undo = [
+    setGlobal('setTimeout', (callback, delay = 0, ...args) => {
+      const id = nextId++;
+      timers.set(id, { at: now + Math.max(0, Number(delay) || 0), callback, args });
+      return id;
+    }),
+    setGlobal('clearTimeout', (id) => timers.delete(id)),
+  ];
+  return {
+    pending: () => timers.size,
+    tick(ms) {
+      const until = now + ms;
+      for (;;) {
+        const due = [...timers.entries()].filter(([, t]) => t.at <= until).sort((a, b) => a[1].at - b[1].at)[0];
+        if (!due) break;
+        const [id, timer] = due;
+        timers.delete(id);
+        now = timer.at;
+        timer.callback(...timer.args);
+      }
+      now = until;
+    },
+    uninstall: () => undo.reverse().forEach((restore) => restore()),
+  };
+}

@@ -1,7 +1,7 @@
-import { describe, it, beforeEach, afterEach, mock } from 'node:test';
+import { describe, it, beforeEach, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { installFakeCanvas } from '../helpers/fake-canvas.js';
-import { setGlobal } from '../helpers/globals.js';
+import { setGlobal, installFakeClock } from '../helpers/globals.js';
 import { BarcodeScannerEngine, SCAN_MODES } from '../../../web/scanner.js';
 
 installFakeCanvas();
@@ -408,7 +408,7 @@ describe('camera control', () => {
   });
 
   it('refocuses with a single shot, then continuous focus 450 ms later', async () => {
-    mock.timers.enable({ apis: ['setTimeout'] });
+    const clock = installFakeClock();
     try {
       installCamera({ focusMode: ['single-shot', 'continuous'], exposureMode: ['continuous'] });
       const engine = new BarcodeScannerEngine();
@@ -416,13 +416,13 @@ describe('camera control', () => {
       log = [];
       await engine.triggerRefocus();
       assert.deepEqual(log, [['apply', { focusMode: 'single-shot' }]]);
-      mock.timers.tick(449);
+      clock.tick(449);
       assert.equal(log.length, 1);
-      mock.timers.tick(1);
+      clock.tick(1);
       await Promise.resolve();
       assert.deepEqual(log[1], ['apply', { focusMode: 'continuous', exposureMode: 'continuous' }]);
     } finally {
-      mock.timers.reset();
+      clock.uninstall();
     }
   });
 

@@ -1,6 +1,6 @@
-import { describe, it, beforeEach, afterEach, mock } from 'node:test';
+import { describe, it, beforeEach, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
-import { FakeStorage, setGlobal } from '../helpers/globals.js';
+import { FakeStorage, setGlobal, installFakeClock } from '../helpers/globals.js';
 import {
   DEFAULT_NUS_SERVICE,
   DEFAULT_NUS_RX_CHAR,
@@ -120,33 +120,38 @@ describe('testWifiConnection', () => {
   });
 
   it('gives up after 4000 ms and clears its timer', async () => {
-    mock.timers.enable({ apis: ['setTimeout'] });
+    const clock = installFakeClock();
     try {
       installFetch(() => 'hang');
       const pending = testWifiConnection('10.0.0.9:8080');
       let settled = false;
       pending.catch(() => {}).finally(() => { settled = true; });
-      mock.timers.tick(3999);
+      clock.tick(3999);
       await new Promise(setImmediate);
       assert.equal(settled, false);
-      mock.timers.tick(1);
+      clock.tick(1);
       await assert.rejects(pending, {
         message: 'Connection timed out. Make sure both devices are on the same Wi-Fi and server.mjs is running.',
       });
+      assert.equal(clock.pending(), 0);
     } finally {
-      mock.timers.reset();
+      clock.uninstall();
     }
   });
 
-  it('leaves no timer behind after an answer', async () => {
-    const cleared = [];
-    const realClear = globalThis.clearTimeout;
-    use('clearTimeout', (id) => { cleared.push(id); realClear(id); });
-    installFetch(() => reply(500, ''));
-    await assert.rejects(testWifiConnection('10.0.0.9'));
-    installFetch(() => reply(200, '{}'));
-    await testWifiConnection('10.0.0.9');
-    assert.equal(cleared.length, 2);
+  it('leaves no timer behind after an answer or a failure', async () => {
+    const clock = installFakeClock();
+    try {
+      installFetch(() => reply(500, ''));
+      await assert.rejects(testWifiConnection('10.0.0.9'));
+      installFetch(() => reply(200, '{}'));
+      await testWifiConnection('10.0.0.9');
+      installFetch(() => Promise.reject(new TypeError('Failed to fetch')));
+      await assert.rejects(sendOverWifi('10.0.0.9', { text: 'A' }));
+      assert.equal(clock.pending(), 0);
+    } finally {
+      clock.uninstall();
+    }
   });
 });
 
@@ -197,19 +202,20 @@ describe('sendOverWifi', () => {
   });
 
   it('gives up after 5000 ms', async () => {
-    mock.timers.enable({ apis: ['setTimeout'] });
+    const clock = installFakeClock();
     try {
       installFetch(() => 'hang');
       const pending = sendOverWifi('10.0.0.9', entry);
       let settled = false;
       pending.catch(() => {}).finally(() => { settled = true; });
-      mock.timers.tick(4999);
+      clock.tick(4999);
       await new Promise(setImmediate);
       assert.equal(settled, false);
-      mock.timers.tick(1);
+      clock.tick(1);
       await assert.rejects(pending, { message: 'Wi-Fi send timed out. Verify the computer receiver is running.' });
+      assert.equal(clock.pending(), 0);
     } finally {
-      mock.timers.reset();
+      clock.uninstall();
     }
   });
 });
