@@ -48,6 +48,11 @@ def open_session(suite_name):
     return session.__enter__()
 
 
+def windows_path(linux_path):
+    """The path as Windows programs under Wine see it: the Z: drive is the Linux root."""
+    return "Z:" + linux_path.replace("/", "\\")
+
+
 def free_port():
     """A TCP port that nothing listens on at the moment."""
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:

@@ -18,6 +18,12 @@
 //   --environment NAME OUT  the variable as GetEnvironmentVariableW sees it
 //   --run OUT COMMAND_LINE  starts COMMAND_LINE as given (CreateProcessW), waits, writes its
 //                           exit code
+//   --console OUT NEEDLE COMMAND_LINE  opens a console of its own, starts COMMAND_LINE without
+//                           handing it any handles (as a command prompt starts a graphical
+//                           program), waits up to 30 s for NEEDLE on the console, writes the
+//                           console's characters row after row, keeps the console on the
+//                           screen until a file "console.done" appears (at most 60 s), then
+//                           ends the program
 #include <windows.h>
 
 #include <cstdio>
@@ -252,6 +258,67 @@ std::string run_command_line(const std::string& command_line) {
     return "exit " + std::to_string(exit_code);
 }
 
+struct ChildProcess {
+    PROCESS_INFORMATION info{};
+    ~ChildProcess() {
+        if (info.hProcess) {
+            TerminateProcess(info.hProcess, 0);
+            WaitForSingleObject(info.hProcess, 10000);
+            CloseHandle(info.hProcess);
+        }
+        if (info.hThread) CloseHandle(info.hThread);
+    }
+};
+
+std::string console_characters(HANDLE screen) {
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    if (!GetConsoleScreenBufferInfo(screen, &buffer)) return {};
+    DWORD cells = DWORD(buffer.dwSize.X) * DWORD(buffer.dwSize.Y);
+    std::wstring characters(cells, L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(screen, characters.data(), cells, COORD{0, 0}, &read);
+    return utf8_from_wide(characters.c_str(), int(read));
+}
+
+struct HandleCloser {
+    using pointer = HANDLE;
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<HANDLE, HandleCloser>;
+
+// Writes what a console of our own shows once `needle` is on it (or after 30 s), then keeps
+// the console on the screen until "console.done" appears.
+void run_in_console(const std::wstring& out, const std::string& needle,
+                    const std::string& command_line) {
+    if (!AllocConsole()) return write_file_atomically(out, "AllocConsole failed");
+    Handle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+    if (screen.get() == INVALID_HANDLE_VALUE) {
+        screen.release();
+        return write_file_atomically(out, "CONOUT$ failed");
+    }
+    std::wstring writable = wide_from_utf8(command_line);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ChildProcess child;
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child.info)) {
+        return write_file_atomically(out, "CreateProcessW failed");
+    }
+    std::string text;
+    for (int waited = 0; waited < 30000; waited += 50) {
+        text = console_characters(screen.get());
+        if (text.find(needle) != std::string::npos) break;
+        Sleep(50);
+    }
+    write_file_atomically(out, text);
+    for (int waited = 0; waited < 60000; waited += 50) {
+        if (GetFileAttributesW(L"console.done") != INVALID_FILE_ATTRIBUTES) break;
+        Sleep(50);
+    }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -275,6 +342,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     if (mode == "--run" && arguments.size() == 3) {
         write_file_atomically(wide_from_utf8(arguments[1]), run_command_line(arguments[2]));
+        return 0;
+    }
+    if (mode == "--console" && arguments.size() == 4) {
+        run_in_console(wide_from_utf8(arguments[1]), arguments[2], arguments[3]);
         return 0;
     }
     return 1;

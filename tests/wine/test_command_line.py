@@ -6,7 +6,7 @@ import socket
 import unittest
 
 from quillmark_wine import (TARGET_EXE, Receiver, fresh_directory, free_port, open_session,
-                            post_scan, run_target)
+                            post_scan, run_target, windows_path)
 
 session = None
 work_dir = None
@@ -18,10 +18,6 @@ def setUpModule():
     unittest.addModuleCleanup(session.close)
     work_dir = fresh_directory("command_line", "run")
 
-
-def windows_path(linux_path):
-    """Wine's Z: drive is the Linux root."""
-    return "Z:" + linux_path.replace("/", "\\")
 
 
 def read_arguments(name):
