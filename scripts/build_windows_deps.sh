@@ -71,9 +71,15 @@ dsc_path() { echo "$sources_dir/${1}_${2#*:}.dsc"; }
 # file of the newest upload) unless it is already here; prints its version. Offline, the newest
 # kept download is used.
 fetch_source() {
-    local package=$1 version
+    local package=$1 version versions
     ensure_deb_src || true
-    for version in $(archive_versions "$package"); do
+    versions=$(archive_versions "$package")
+    if [ -z "$versions" ]; then
+        # The deb-src entry exists but its index was never fetched (or is stale).
+        as_root apt-get update -q >&2 || true
+        versions=$(archive_versions "$package")
+    fi
+    for version in $versions; do
         if [ ! -e "$(dsc_path "$package" "$version")" ]; then
             log "downloading source package $package $version"
             # A missing debian tarball is tolerated: only the orig tarball is needed for

@@ -18,12 +18,11 @@
 //   --environment NAME OUT  the variable as GetEnvironmentVariableW sees it
 //   --run OUT COMMAND_LINE  starts COMMAND_LINE as given (CreateProcessW), waits, writes its
 //                           exit code
-//   --console OUT NEEDLE COMMAND_LINE  opens a console of its own, starts COMMAND_LINE without
+//   --console OUT COMMAND_LINE  opens a console of its own and starts COMMAND_LINE without
 //                           handing it any handles (as a command prompt starts a graphical
-//                           program), waits up to 30 s for NEEDLE on the console, writes the
-//                           console's characters row after row, keeps the console on the
-//                           screen until a file "console.done" appears (at most 60 s), then
-//                           ends the program
+//                           program); each time a file "console.read" appears it deletes it
+//                           and writes the console's characters, row after row, to OUT; when
+//                           "console.done" appears (or after 60 s) it ends the program
 #include <windows.h>
 
 #include <cstdio>
@@ -286,10 +285,7 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<HANDLE, HandleCloser>;
 
-// Writes what a console of our own shows once `needle` is on it (or after 30 s), then keeps
-// the console on the screen until "console.done" appears.
-void run_in_console(const std::wstring& out, const std::string& needle,
-                    const std::string& command_line) {
+void run_in_console(const std::wstring& out, const std::string& command_line) {
     if (!AllocConsole()) return write_file_atomically(out, "AllocConsole failed");
     Handle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
@@ -306,14 +302,11 @@ void run_in_console(const std::wstring& out, const std::string& needle,
                         &startup, &child.info)) {
         return write_file_atomically(out, "CreateProcessW failed");
     }
-    std::string text;
-    for (int waited = 0; waited < 30000; waited += 50) {
-        text = console_characters(screen.get());
-        if (text.find(needle) != std::string::npos) break;
-        Sleep(50);
-    }
-    write_file_atomically(out, text);
     for (int waited = 0; waited < 60000; waited += 50) {
+        if (GetFileAttributesW(L"console.read") != INVALID_FILE_ATTRIBUTES) {
+            DeleteFileW(L"console.read");
+            write_file_atomically(out, console_characters(screen.get()));
+        }
         if (GetFileAttributesW(L"console.done") != INVALID_FILE_ATTRIBUTES) break;
         Sleep(50);
     }
@@ -344,8 +337,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         write_file_atomically(wide_from_utf8(arguments[1]), run_command_line(arguments[2]));
         return 0;
     }
-    if (mode == "--console" && arguments.size() == 4) {
-        run_in_console(wide_from_utf8(arguments[1]), arguments[2], arguments[3]);
+    if (mode == "--console" && arguments.size() == 3) {
+        run_in_console(wide_from_utf8(arguments[1]), arguments[2]);
         return 0;
     }
     return 1;

@@ -37,34 +37,40 @@ class CommandPromptConsole(unittest.TestCase):
         # target_window opens a console and starts the receiver the way a command prompt does:
         # no handles handed over, so the receiver has to find the console by itself.
         console = session.start(
-            [TARGET_EXE, "--console", "console.txt", "Open it on the phone",
+            [TARGET_EXE, "--console", "console.txt",
              f'"{windows_path(RECEIVER_EXE)}" --headless -p {port}'], cwd=work_dir)
         done_path = os.path.join(work_dir, "console.done")
         self.addCleanup(lambda: session.stop(console))
         self.addCleanup(lambda: open(done_path, "w").close())
 
-        text_path = os.path.join(work_dir, "console.txt")
-        self.assertTrue(wait_for(lambda: os.path.exists(text_path), 40),
-                        "the console text was never written")
-        url = (f"https://{{}}:{port}/?pc=https%3A%2F%2F{{}}%3A{port}%2Fapi%2Fscan")
-        decoded = wait_for(lambda: decode_screen(), 30, interval=0.5)
-        open(done_path, "w").close()
-        console.wait(timeout=30)
+        # Once the code can be read off the screen, the whole banner is on the console.
+        decoded = wait_for(decode_screen, 30, interval=0.5)
+        host = decoded.split("//", 1)[1].split(":", 1)[0] if "//" in decoded else "?"
+        self.assertEqual(decoded, f"https://{host}:{port}/?pc=https%3A%2F%2F{host}%3A{port}"
+                                  "%2Fapi%2Fscan")
 
+        # The console wraps long lines and pads short ones: compare without blanks.
+        text_path = os.path.join(work_dir, "console.txt")
+        listening = "".join(f"HTTPS listening on 0.0.0.0:{port}. On phone, accept the "
+                            "self-signed certificate once.".split())
+
+        # Read after the decode, so the console holds the whole banner.
+        with open(os.path.join(work_dir, "console.read"), "w"):
+            pass
+        self.assertTrue(wait_for(lambda: os.path.exists(text_path), 20),
+                        "the console was not read")
         with open(text_path, encoding="utf-8") as file:
             text = file.read()
-        # The console wraps long lines and pads short ones: compare without blanks.
         compact = "".join(text.split())
-        self.assertIn("".join(f"HTTPS listening on 0.0.0.0:{port}. On phone, accept the "
-                              "self-signed certificate once.".split()), compact)
+        self.assertIn(listening, compact)
+        self.assertIn(f"PairingURL:{decoded}", compact)
         self.assertNotIn("\x1b", text)  # colours became console attributes, not raw escapes
         self.assertNotIn("[38;5;", text)
         self.assertIn("▀", text)  # UTF-8 arrived as characters, not as code-page debris
         self.assertNotIn("â", text)
 
-        host = decoded.split("//", 1)[1].split(":", 1)[0] if "//" in decoded else "?"
-        self.assertEqual(decoded, url.format(host, host))
-        self.assertIn(f"PairingURL:{decoded}", compact)
+        open(done_path, "w").close()
+        console.wait(timeout=30)
 
 
 if __name__ == "__main__":
