@@ -78,6 +78,22 @@ let activeLoop = 0;
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// Waits at most `ms` for the video's next frame. A plain 30 ms wait after the 16 ms pause would
+// miss every other frame of a 30 fps camera; waking on the frame itself keeps the camera's pace.
+function nextFrameOrTimeout(video, ms) {
+  if (typeof video.requestVideoFrameCallback !== 'function') return sleep(ms);
+  return new Promise((resolve) => {
+    const timer = setTimeout(() => {
+      video.cancelVideoFrameCallback(handle);
+      resolve();
+    }, ms);
+    const handle = video.requestVideoFrameCallback(() => {
+      clearTimeout(timer);
+      resolve();
+    });
+  });
+}
+
 function readStorage(key) {
   try {
     return localStorage.getItem(key);
@@ -166,22 +182,38 @@ function flashLock() {
 
 // ---- HUD -------------------------------------------------------------------------------------
 
+// The HUD is painted on every camera frame: only what changed is written, so an unchanged line
+// costs no style invalidation.
+function setText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
+}
+
+function setHidden(node, hidden) {
+  if (node.hidden !== hidden) node.hidden = hidden;
+}
+
 function updateHud(state) {
   const frames = state.framesProcessed;
-  ui.hudFrames.textContent = `${frames} frame${frames === 1 ? '' : 's'}`;
-  ui.hudPct.textContent = `${state.confidence}%`;
-  ui.fill.style.width = `${state.confidence}%`;
-  ui.progressbar.setAttribute('aria-valuenow', String(state.confidence));
-  if (state.confidence >= HIGH_CONFIDENCE) ui.viewfinder.dataset.confidence = 'high';
-  else delete ui.viewfinder.dataset.confidence;
+  const confidence = `${state.confidence}%`;
+  setText(ui.hudFrames, `${frames} frame${frames === 1 ? '' : 's'}`);
+  setText(ui.hudPct, confidence);
+  if (ui.fill.style.width !== confidence) ui.fill.style.width = confidence;
+  if (ui.progressbar.getAttribute('aria-valuenow') !== String(state.confidence)) {
+    ui.progressbar.setAttribute('aria-valuenow', String(state.confidence));
+  }
+  const high = state.confidence >= HIGH_CONFIDENCE;
+  if (high !== (ui.viewfinder.dataset.confidence === 'high')) {
+    if (high) ui.viewfinder.dataset.confidence = 'high';
+    else delete ui.viewfinder.dataset.confidence;
+  }
   if (state.leader) {
-    ui.hudCandidate.textContent = `${state.leader.format}: ${state.leader.text}`;
-    ui.hudCandidate.hidden = false;
-    ui.hudStatus.textContent = `Verifying ${state.confirmations}/${PRECISION_PRESETS[precision].minConfirmations} matching reads…`;
+    setText(ui.hudCandidate, `${state.leader.format}: ${state.leader.text}`);
+    setHidden(ui.hudCandidate, false);
+    setText(ui.hudStatus, `Verifying ${state.confirmations}/${PRECISION_PRESETS[precision].minConfirmations} matching reads…`);
   } else {
-    ui.hudCandidate.hidden = true;
-    ui.hudCandidate.textContent = '';
-    ui.hudStatus.textContent = 'Hold steady — aim barcode inside frame';
+    setHidden(ui.hudCandidate, true);
+    setText(ui.hudCandidate, '');
+    setText(ui.hudStatus, 'Hold steady — aim barcode inside frame');
   }
 }
 
@@ -341,7 +373,7 @@ async function runScanLoop() {
     const { video } = ui;
     // Only new camera frames count: a frozen or repeated frame must never add agreement.
     if (video.currentTime === lastVideoTime || video.readyState < 2) {
-      await sleep(IDLE_FRAME_WAIT_MS);
+      await nextFrameOrTimeout(video, IDLE_FRAME_WAIT_MS);
       continue;
     }
     lastVideoTime = video.currentTime;

@@ -1,5 +1,6 @@
 // Camera clips and photos made at test time: zint draws the code, ffmpeg puts it on a white
-// 1280x720 frame. A one-frame Y4M is enough: Chromium's fake camera loops it.
+// 1280x720 frame. A one-frame Y4M is enough: Chromium's fake camera loops it at the rate in its
+// header, 30 fps like a phone camera.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -27,7 +28,7 @@ export class ClipMaker {
   // A frame of the given size with the symbol centred (none for a blank frame).
   frame(kind, extension, { width = 1280, height = 720 } = {}) {
     const out = join(this.dir, `${kind ?? 'blank'}-${width}x${height}.${extension}`);
-    const background = ['-f', 'lavfi', '-i', `color=white:s=${width}x${height}`];
+    const background = ['-f', 'lavfi', '-i', `color=white:s=${width}x${height}:r=30`];
     const pixelFormat = extension === 'y4m' ? 'yuv420p' : 'rgb24';
     const args = kind
       ? [...background, '-i', this.symbol(kind), '-filter_complex', `[0][1]overlay=(W-w)/2:(H-h)/2,format=${pixelFormat}`]

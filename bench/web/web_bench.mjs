@@ -1,0 +1,135 @@
+#!/usr/bin/env node
+// Phone app benchmark: per-frame cost of the consensus tracker plus the HUD paint, and the decode
+// loop's frame rate on Chromium's fake camera playing a 1280x720 clip at 30 fps.
+// Run after `make web-setup` and a receiver build: node bench/web/web_bench.mjs [seconds]
+// (QUILLMARK_RECEIVER names the receiver binary when it is not in build/linux or build/web.)
+import { performance } from 'node:perf_hooks';
+import { BarcodeConsensus } from '../../web/consensus.js';
+import { startReceiver } from '../../tests/web/helpers/receiver.js';
+import { launchBrowser, openScanner } from '../../tests/web/helpers/browser.js';
+import { ClipMaker, EAN13_TEXT } from '../../tests/web/helpers/clips.js';
+
+const seconds = Number(process.argv[2] ?? 8);
+const fmt = (value, digits = 3) => value.toFixed(digits);
+
+function stats(values) {
+  const sorted = [...values].sort((a, b) => a - b);
+  const mean = sorted.reduce((sum, v) => sum + v, 0) / (sorted.length || 1);
+  const at = (q) => sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))] ?? 0;
+  return { n: sorted.length, mean, p50: at(0.5), p95: at(0.95), max: sorted.at(-1) ?? 0 };
+}
+
+// The tracker alone in Node, with a high-resolution clock: a realistic mix of hits and misses.
+function benchConsensusInNode() {
+  const tracker = new BarcodeConsensus('laser');
+  const readings = [
+    { text: EAN13_TEXT, format: 'EAN-13', engines: ['zxing-wasm'], sharpness: 31 },
+    null,
+    { text: EAN13_TEXT, format: 'ean_13', engines: ['zxing-wasm', 'native'], sharpness: 18 },
+    { text: '96385074', format: 'EAN-8', engines: ['native'], sharpness: 8 },
+    null,
+  ];
+  const rounds = 200000;
+  for (let i = 0; i < 20000; i += 1) tracker.addFrame(readings[i % readings.length]);
+  const t0 = performance.now();
+  for (let i = 0; i < rounds; i += 1) {
+    if (i % 40 === 0) tracker.reset();
+    tracker.addFrame(readings[i % readings.length]);
+  }
+  return ((performance.now() - t0) * 1000) / rounds;
+}
+
+// Wraps the engine's frame decode and the tracker's addFrame on the page's own module instances,
+// and times "addFrame + HUD paint" from the start of addFrame to the loop's next pause. Chromium's
+// page clock ticks in 0.1 ms steps: means over many frames are meaningful, single samples are not.
+async function instrument(page) {
+  await page.evaluate(async () => {
+    const { BarcodeScannerEngine } = await import('./scanner.js');
+    const { BarcodeConsensus: Tracker } = await import('./consensus.js');
+    const bench = { decodeMs: [], frameStarts: [], trackerHudMs: [], locks: 0, addStart: null };
+    window.bench = bench;
+    const scan = BarcodeScannerEngine.prototype.scanVideoFrame;
+    BarcodeScannerEngine.prototype.scanVideoFrame = async function timedScan(...args) {
+      const t0 = performance.now();
+      bench.frameStarts.push(t0);
+      try {
+        return await scan.apply(this, args);
+      } finally {
+        bench.decodeMs.push(performance.now() - t0);
+      }
+    };
+    const addFrame = Tracker.prototype.addFrame;
+    Tracker.prototype.addFrame = function timedAddFrame(...args) {
+      bench.addStart = performance.now();
+      const state = addFrame.apply(this, args);
+      if (state.locked) bench.locks += 1;
+      return state;
+    };
+    // The frame loop's 16 ms pause is the first timer set after the HUD paint; lock frames, which
+    // leave the loop instead, are one-off costs and not counted.
+    const setTimer = window.setTimeout;
+    window.setTimeout = function timedSetTimeout(callback, delay, ...args) {
+      if (bench.addStart !== null && delay === 16) bench.trackerHudMs.push(performance.now() - bench.addStart);
+      bench.addStart = null;
+      return setTimer.call(this, callback, delay, ...args);
+    };
+  });
+}
+
+async function scanFor(page, ms) {
+  await page.click('#btn-scan-toggle');
+  await page.waitForSelector('#reticle-overlay:not([hidden])');
+  const t0 = Date.now();
+  // With a code in view each lock pauses the loop: a tap on the overlay starts the next scan.
+  while (Date.now() - t0 < ms) {
+    if (await page.isVisible('#approved-overlay')) await page.click('#approved-overlay', { position: { x: 5, y: 5 } });
+    await page.waitForTimeout(100);
+  }
+  const result = await page.evaluate(() => window.bench);
+  await page.click('#btn-scan-toggle', { force: true }).catch(() => {});
+  return result;
+}
+
+// Frames per second while the loop runs: counted within bursts of consecutive frames, so the
+// pauses between a lock and the next tap do not count as slow frames.
+function frameGaps(frameStarts) {
+  const gaps = [];
+  for (let i = 1; i < frameStarts.length; i += 1) {
+    const gap = frameStarts[i] - frameStarts[i - 1];
+    if (gap < 250) gaps.push(gap);
+  }
+  return gaps;
+}
+
+async function benchCase(context, origin, label, beforeLoad) {
+  const page = await openScanner(context, origin, { beforeLoad });
+  await page.waitForFunction(() => document.getElementById('engine-badge').textContent !== 'Loading…');
+  await instrument(page);
+  const result = await scanFor(page, seconds * 1000);
+  await page.close();
+  const decode = stats(result.decodeMs);
+  const hud = stats(result.trackerHudMs);
+  const gaps = stats(frameGaps(result.frameStarts));
+  console.log(`${label}:`);
+  console.log(`  decode loop            ${fmt(1000 / gaps.mean, 1)} fps (median frame gap ${fmt(gaps.p50, 1)} ms) over ` +
+    `${result.frameStarts.length} frames${result.locks ? `, ${result.locks} locks` : ''} (goal >= 25 fps)`);
+  console.log(`  scanVideoFrame         mean ${fmt(decode.mean, 2)} ms, p50 ${fmt(decode.p50, 1)}, p95 ${fmt(decode.p95, 1)}, max ${fmt(decode.max, 1)}`);
+  console.log(`  addFrame + HUD paint   mean ${fmt(hud.mean)} ms over ${hud.n} frames (goal <= 0.2 ms)`);
+}
+
+const clips = new ClipMaker();
+const receiver = await startReceiver();
+try {
+  console.log(`addFrame alone (Node):  ${fmt(benchConsensusInNode(), 2)} us per frame`);
+  for (const [kind, label] of [[null, '720p clip, nothing in view'], ['ean13', '720p clip, EAN-13 in view']]) {
+    const browser = await launchBrowser({ clip: clips.clip(kind) });
+    try {
+      await benchCase(browser.context, receiver.origin, label);
+    } finally {
+      await browser.close();
+    }
+  }
+} finally {
+  await receiver.stop();
+  clips.remove();
+}
