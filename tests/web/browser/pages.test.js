@@ -92,6 +92,64 @@ describe('About and receiver pages', () => {
   });
 });
 
+describe('receiver page with an event stream', () => {
+  const records = [
+    { id: 'rx-2', text: 'OLDER-2', format: 'CODE-128', confidence: 96, timestamp: '2026-03-14T09:00:02.000Z' },
+    { id: 'rx-1', text: 'OLDER-1', format: 'EAN-8', confidence: 94, timestamp: '2026-03-14T09:00:01.000Z' },
+  ];
+  const latest = { id: 'rx-3', text: 'NEW "3"', format: 'QR-CODE', confidence: 99, timestamp: '2026-03-14T09:00:03.000Z' };
+
+  it('lists the streamed scans, newest first, and exports them', T, async () => {
+    const page = await suite.newPage();
+    // This receiver has no event stream; a stand-in plays one so the page's list can be seen.
+    // Its long retry keeps the browser from replaying it while the test looks.
+    await page.route('**/api/events', (route) => route.fulfill({
+      status: 200,
+      headers: { 'content-type': 'text/event-stream' },
+      body: `retry: 600000\n\nevent: init\ndata: ${JSON.stringify(records)}\n\nevent: scan\ndata: not json\n\nevent: scan\ndata: ${JSON.stringify(latest)}\n\n`,
+    }));
+    await page.goto(`${suite.origin}/receiver.html`);
+    await waitForText(page, '#rx-count', '3');
+    assert.equal(await textOf(page, '#rx-code'), 'NEW "3"');
+    assert.equal(await textOf(page, '#rx-format'), 'QR-CODE');
+    assert.equal(await textOf(page, '#rx-confidence'), '99% Verified');
+    assert.deepEqual(await page.$$eval('#rx-list .history-code', (codes) => codes.map((c) => [c.id, c.textContent])),
+      [['rx-3', 'NEW "3"'], ['rx-2', 'OLDER-2'], ['rx-1', 'OLDER-1']]);
+    assert.match(await textOf(page, '#rx-list .history-meta'), /^QR-CODE · 99% · \d\d:\d\d:\d\d$/);
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#btn-rx-csv')]);
+    assert.match(download.suggestedFilename(), /^received-barcodes-\d{4}-\d\d-\d\d\.csv$/);
+    assert.equal(readFileSync(await download.path(), 'utf8'), [
+      '"Timestamp","Format","Code","Confidence"',
+      '"2026-03-14T09:00:03.000Z","QR-CODE","NEW ""3""","99%"',
+      '"2026-03-14T09:00:02.000Z","CODE-128","OLDER-2","96%"',
+      '"2026-03-14T09:00:01.000Z","EAN-8","OLDER-1","94%"',
+    ].join('\r\n'));
+    await page.click('#btn-rx-clear');
+    await waitForText(page, '#rx-count', '0');
+    assert.equal(await page.isVisible('#rx-latest-card'), false);
+    assert.equal(await page.isVisible('#rx-empty'), true);
+  });
+});
+
+describe('camera refused', () => {
+  for (const [message, banner] of [['Permission denied', 'Permission denied'], ['', 'Unable to start camera.']]) {
+    it(`shows ${JSON.stringify(banner)} and returns to idle`, T, async () => {
+      const page = await suite.open({
+        beforeLoad: (p) => p.addInitScript((text) => {
+          navigator.mediaDevices.getUserMedia = async () => { throw new DOMException(text, 'NotAllowedError'); };
+        }, message),
+      });
+      await waitForEngine(page);
+      await page.click('#viewfinder');
+      await waitForText(page, '#error-banner', banner);
+      assert.equal(await page.getAttribute('#btn-scan-toggle', 'data-scanning'), 'false');
+      assert.equal(await page.isEnabled('#btn-scan-toggle'), true);
+      assert.equal(await page.getAttribute('#viewfinder', 'data-state'), 'idle');
+      assert.equal(await textOf(page, '#idle-overlay h2'), 'Tap to Scan');
+    });
+  }
+});
+
 describe('history export', () => {
   it('downloads the history as CSV with exact bytes', T, async () => {
     const history = [
