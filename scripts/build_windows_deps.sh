@@ -99,19 +99,26 @@ fetch_source() {
     echo "$version"
 }
 
-# Unpacks a source package into $2 with its checksums verified; prints the source directory.
+# Unpacks a source package into $3 with its checksums verified; prints the source directory.
 unpack_source() {
     local package=$1 version=$2 work=$3
-    local dsc
+    local dsc upstream debian_tar
     dsc=$(dsc_path "$package" "$version")
-    local upstream=${version#*:}
+    upstream=${version#*:}
     upstream=${upstream%-*}
-    if dpkg-source -x "$dsc" "$work/$package" >&2 2>/dev/null; then
+    debian_tar=$(awk '/^Files:/ { on = 1; next } /^[^ ]/ { on = 0 }
+        on && $3 ~ /\.debian\.tar\./ { print $3 }' "$dsc")
+    if [ -z "$debian_tar" ] || [ -e "$sources_dir/$debian_tar" ]; then
+        # Debian's patches (security fixes among them) are part of the build: a failure here
+        # is fatal, never a reason to fall back to the bare upstream sources.
+        dpkg-source -x "$dsc" "$work/$package" >/dev/null ||
+            { log "dpkg-source could not unpack $package $version"; exit 1; }
         echo "$work/$package"
         return
     fi
-    # Without the Debian tarball dpkg-source refuses; check the orig tarball against the .dsc
-    # by hand and unpack that alone.
+    # The archive served no Debian tarball (seen for qr-code-generator; its orig tarball is all
+    # the build needs). Check the orig tarball against the .dsc by hand and unpack it alone.
+    log "$debian_tar is not available; using the checked orig tarball of $package alone"
     local orig expected actual
     orig=$(ls "$sources_dir/${package}_${upstream}.orig.tar."* 2>/dev/null | grep -v '\.asc$' | head -n1)
     [ -n "$orig" ] || { log "no orig tarball for $package $version"; exit 1; }
