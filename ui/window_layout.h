@@ -38,6 +38,7 @@ inline constexpr uint32_t STYLE_ES_NUMBER = 0x2000;
 inline constexpr uint32_t STYLE_CBS_DROPDOWNLIST = 0x0003;
 inline constexpr uint32_t STYLE_BS_AUTOCHECKBOX = 0x0003;
 inline constexpr uint32_t STYLE_SS_RIGHT = 0x0002;
+inline constexpr uint32_t STYLE_SS_NOPREFIX = 0x0080;
 inline constexpr uint32_t STYLE_WS_EX_CLIENTEDGE = 0x0200;
 
 inline constexpr std::string_view WINDOW_CLASS_NAME = "QuillmarkReceiverWindow";
@@ -78,7 +79,9 @@ inline constexpr uint32_t CHECK_BOX_STYLE = STYLE_BS_AUTOCHECKBOX | STYLE_WS_TAB
 
 // In creation order.
 inline constexpr std::array<ControlSpec, 18> WINDOW_CONTROLS{{
-    {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20, 0, 0},
+    // Without SS_NOPREFIX the "&" would vanish and underline the blank after it.
+    {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20,
+     STYLE_SS_NOPREFIX, 0},
     {"EDIT", "", IDC_URL, 20, 330, 276, 26, STYLE_ES_AUTOHSCROLL | STYLE_ES_READONLY,
      STYLE_WS_EX_CLIENTEDGE},
     {"BUTTON", "Copy Full URL", IDC_COPY_URL, 20, 364, 132, 30, PUSH_BUTTON_STYLE, 0},

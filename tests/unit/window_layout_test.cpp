@@ -64,6 +64,12 @@ TEST(WindowLayout, StyleWordsMatchTheDocumentedValues) {
     }
     EXPECT_EQ(WINDOW_CONTROLS.back().style, 2u);  // the right-aligned credit
     for (const ControlSpec& spec : WINDOW_CONTROLS) {
+        // A label's "&" is shown as such, not taken as a mnemonic marker.
+        if (spec.class_name == "STATIC" && spec.text.find('&') != spec.text.npos) {
+            EXPECT_EQ(spec.style, 0x80u) << spec.text;
+        }
+    }
+    for (const ControlSpec& spec : WINDOW_CONTROLS) {
         const bool sunken = spec.id == IDC_URL || spec.id == IDC_PORT || spec.id == IDC_LOG;
         EXPECT_EQ(spec.ex_style, sunken ? 0x200u : 0u) << spec.text << spec.id;
     }
