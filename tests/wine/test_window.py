@@ -392,6 +392,19 @@ class Layout(WindowCase):
         self.assertEqual((left, top), (offset + 3 * scale, offset + 3 * scale),
                          "symbol centred, three light modules of quiet zone around it")
 
+    def test_qr_code_is_painted_again_after_minimise_and_restore(self):
+        url = text_of(IDC_URL)
+        before = rgb_pixels(wait_for_qr(url, "before-minimise"))
+        probe("minimize")
+        self.assertTrue(wait_for(lambda: decode_qr(crop_qr_area(
+            screenshot("minimised.png"), dump(), "minimised-qr.png")) != url, 20),
+            "the QR code should leave the screen with the window")
+        probe("restore")
+        after = rgb_pixels(wait_for_qr(url, "after-restore"))
+        self.assertEqual([after(x, y) for y in range(QR_SIDE) for x in range(QR_SIDE)],
+                         [before(x, y) for y in range(QR_SIDE) for x in range(QR_SIDE)],
+                         "the same picture, pixel for pixel")
+
 
 class StartOptions(WindowCase):
     OPTIONS = ("--no-type", "--no-copy")

@@ -17,6 +17,7 @@
 //   dismiss               posts IDOK to that box
 //   clipboard             the clipboard's Unicode text, or null
 //   close                 posts WM_CLOSE to the window, as its close button does
+//   minimize | restore    minimises the window or restores it, as its caption buttons do
 // Exit code 0 on success, 2 when the window (or box) is missing, 1 on bad arguments.
 #include <windows.h>
 #include <fcntl.h>
@@ -233,6 +234,9 @@ int run(const std::vector<std::wstring>& args) {
         print("{}");
     } else if (command == L"post-click" && args.size() == 2) {
         PostMessageW(control(1), BM_CLICK, 0, 0);
+        print("{}");
+    } else if (command == L"minimize" || command == L"restore") {
+        ShowWindowAsync(main, command == L"minimize" ? SW_MINIMIZE : SW_RESTORE);
         print("{}");
     } else if (command == L"close") {
         PostMessageW(main, WM_CLOSE, 0, 0);
