@@ -19,14 +19,14 @@ static_assert(STYLE_CBS_DROPDOWNLIST == CBS_DROPDOWNLIST &&
 namespace {
 
 // A control that cannot be created is left out; commands that look it up then find nothing.
-HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlSpec& spec,
+HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
                           std::string_view text) {
-    const std::u16string class_name = utf16_from_utf8(spec.class_name);
+    const std::u16string class_name = utf16_from_utf8(layout.class_name);
     const std::u16string wide_text = utf16_from_utf8(text);
     HWND control = CreateWindowExW(
-        spec.ex_style, wide(class_name), wide(wide_text), spec.style | WS_CHILD | WS_VISIBLE,
-        spec.x, spec.y, spec.width, spec.height, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+        layout.ex_style, wide(class_name), wide(wide_text), layout.style | WS_CHILD | WS_VISIBLE,
+        layout.x, layout.y, layout.width, layout.height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
     if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     return control;
 }
@@ -75,10 +75,10 @@ LRESULT on_create(HWND window, ReceiverState& state) {
     const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     const std::string url = pairing_url(state);
     const uint16_t port = state.port.load(std::memory_order_relaxed);
-    for (const ControlSpec& spec : WINDOW_CONTROLS) {
-        HWND control = create_child_control(window, instance, font, spec,
-                                            initial_control_text(spec, url, port));
-        if (control) prepare_control(control, spec.id, state);
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
+        HWND control = create_child_control(window, instance, font, layout,
+                                            initial_control_text(layout, url, port));
+        if (control) prepare_control(control, layout.id, state);
     }
     refresh_endpoint_views(window, state);
     // Last, so a failed server start is the first line the user sees.

@@ -1,13 +1,13 @@
 #include "ui/window_layout.h"
 
-std::string initial_control_text(const ControlSpec& spec, std::string_view pairing_url,
+std::string initial_control_text(const ControlLayout& layout, std::string_view pairing_url,
                                  uint16_t port) {
-    switch (spec.id) {
+    switch (layout.id) {
         case IDC_URL:
             return std::string(pairing_url);
         case IDC_PORT:
             return std::to_string(port);
         default:
-            return std::string(spec.text);
+            return std::string(layout.text);
     }
 }

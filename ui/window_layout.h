@@ -65,7 +65,7 @@ inline constexpr uint32_t QR_FRAME_COLOUR = 0xCCCCCC;
 inline constexpr uint32_t QR_MODULE_COLOUR = 0x111111;
 
 // One child control. Every control also gets WS_CHILD | WS_VISIBLE.
-struct ControlSpec {
+struct ControlLayout {
     std::string_view class_name;
     std::string_view text;  // the URL and port boxes get theirs from the state instead
     int id;
@@ -78,7 +78,7 @@ inline constexpr uint32_t PUSH_BUTTON_STYLE = STYLE_WS_TABSTOP;
 inline constexpr uint32_t CHECK_BOX_STYLE = STYLE_BS_AUTOCHECKBOX | STYLE_WS_TABSTOP;
 
 // In creation order.
-inline constexpr std::array<ControlSpec, 18> WINDOW_CONTROLS{{
+inline constexpr std::array<ControlLayout, 18> WINDOW_CONTROLS{{
     // Without SS_NOPREFIX the "&" would vanish and underline the blank after it.
     {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20,
      STYLE_SS_NOPREFIX, 0},
@@ -111,5 +111,5 @@ inline constexpr std::array<ControlSpec, 18> WINDOW_CONTROLS{{
 }};
 
 // The text a control starts with: the table's, except for the URL and port boxes.
-std::string initial_control_text(const ControlSpec& spec, std::string_view pairing_url,
+std::string initial_control_text(const ControlLayout& layout, std::string_view pairing_url,
                                  uint16_t port);

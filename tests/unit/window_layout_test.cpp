@@ -13,26 +13,26 @@ constexpr int COMBO_FIELD_HEIGHT = 24;
 constexpr int CLIENT_WIDTH = 750;
 constexpr int CLIENT_HEIGHT = 450;
 
-PixelRect visible_rect(const ControlSpec& spec) {
-    const int height = spec.class_name == "COMBOBOX" ? COMBO_FIELD_HEIGHT : spec.height;
-    return {spec.x, spec.y, spec.x + spec.width, spec.y + height};
+PixelRect visible_rect(const ControlLayout& layout) {
+    const int height = layout.class_name == "COMBOBOX" ? COMBO_FIELD_HEIGHT : layout.height;
+    return {layout.x, layout.y, layout.x + layout.width, layout.y + height};
 }
 
 bool overlap(const PixelRect& a, const PixelRect& b) {
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-const ControlSpec& control(int id) {
+const ControlLayout& control(int id) {
     auto found = std::find_if(WINDOW_CONTROLS.begin(), WINDOW_CONTROLS.end(),
-                              [id](const ControlSpec& spec) { return spec.id == id; });
+                              [id](const ControlLayout& layout) { return layout.id == id; });
     EXPECT_NE(found, WINDOW_CONTROLS.end()) << "no control " << id;
     return *found;
 }
 
 TEST(WindowLayout, EveryIdentifierBelongsToExactlyOneControl) {
     std::multiset<int> ids;
-    for (const ControlSpec& spec : WINDOW_CONTROLS) {
-        if (spec.id != 0) ids.insert(spec.id);
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
+        if (layout.id != 0) ids.insert(layout.id);
     }
     for (int id = IDC_ADAPTER; id <= IDC_ABOUT; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
     EXPECT_EQ(ids.size(), 13u);
@@ -40,10 +40,10 @@ TEST(WindowLayout, EveryIdentifierBelongsToExactlyOneControl) {
 
 TEST(WindowLayout, LabelsAreStaticsWithoutIdentifier) {
     int labels = 0;
-    for (const ControlSpec& spec : WINDOW_CONTROLS) {
-        if (spec.id == 0) {
-            EXPECT_EQ(spec.class_name, "STATIC") << spec.text;
-            EXPECT_FALSE(spec.text.empty());
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
+        if (layout.id == 0) {
+            EXPECT_EQ(layout.class_name, "STATIC") << layout.text;
+            EXPECT_FALSE(layout.text.empty());
             ++labels;
         }
     }
@@ -63,15 +63,15 @@ TEST(WindowLayout, StyleWordsMatchTheDocumentedValues) {
         EXPECT_EQ(control(id).style, 0x10000u) << id;
     }
     EXPECT_EQ(WINDOW_CONTROLS.back().style, 2u);  // the right-aligned credit
-    for (const ControlSpec& spec : WINDOW_CONTROLS) {
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
         // A label's "&" is shown as such, not taken as a mnemonic marker.
-        if (spec.class_name == "STATIC" && spec.text.find('&') != spec.text.npos) {
-            EXPECT_EQ(spec.style, 0x80u) << spec.text;
+        if (layout.class_name == "STATIC" && layout.text.find('&') != layout.text.npos) {
+            EXPECT_EQ(layout.style, 0x80u) << layout.text;
         }
     }
-    for (const ControlSpec& spec : WINDOW_CONTROLS) {
-        const bool sunken = spec.id == IDC_URL || spec.id == IDC_PORT || spec.id == IDC_LOG;
-        EXPECT_EQ(spec.ex_style, sunken ? 0x200u : 0u) << spec.text << spec.id;
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
+        const bool sunken = layout.id == IDC_URL || layout.id == IDC_PORT || layout.id == IDC_LOG;
+        EXPECT_EQ(layout.ex_style, sunken ? 0x200u : 0u) << layout.text << layout.id;
     }
     EXPECT_EQ(WINDOW_STYLE, 0x00CA0000u);
 }
@@ -88,12 +88,12 @@ TEST(WindowLayout, ControlsNeitherOverlapEachOtherNorTheQrCode) {
 }
 
 TEST(WindowLayout, EverythingFitsTheClientArea) {
-    for (const ControlSpec& spec : WINDOW_CONTROLS) {
-        const PixelRect r = visible_rect(spec);
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
+        const PixelRect r = visible_rect(layout);
         EXPECT_GE(r.left, 0);
         EXPECT_GE(r.top, 0);
-        EXPECT_LE(r.right, CLIENT_WIDTH) << spec.text << spec.id;
-        EXPECT_LE(r.bottom, CLIENT_HEIGHT) << spec.text << spec.id;
+        EXPECT_LE(r.right, CLIENT_WIDTH) << layout.text << layout.id;
+        EXPECT_LE(r.bottom, CLIENT_HEIGHT) << layout.text << layout.id;
     }
     EXPECT_EQ(QR_AREA.right - QR_AREA.left, 276);
     EXPECT_EQ(QR_AREA.bottom - QR_AREA.top, 276);
