@@ -31,10 +31,6 @@ class PaintSession {
     HDC dc_;
 };
 
-RECT rect_from(const PixelRect& r) {
-    return RECT{r.left, r.top, r.right, r.bottom};
-}
-
 }  // namespace
 
 // Encodes afresh on every paint, so the code always matches the current URL.

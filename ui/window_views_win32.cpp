@@ -10,15 +10,23 @@
 
 namespace {
 
+std::u16string window_text_utf16(HWND control) {
+    const int length = GetWindowTextLengthW(control);
+    std::u16string text(size_t(length) + 1, u'\0');
+    text.resize(size_t(GetWindowTextW(control, reinterpret_cast<LPWSTR>(text.data()), length + 1)));
+    return text;
+}
+
+// Replaces the units from `start` to `end` without an undo step; the caret ends after `text`.
+void replace_log_text(HWND log, size_t start, size_t end, const std::u16string& text) {
+    SendMessageW(log, EM_SETSEL, WPARAM(start), LPARAM(end));
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide(text)));
+}
+
 // Drops the oldest whole lines when `incoming` more units would make the log too long.
 void trim_log_front(HWND log, size_t incoming) {
-    const int length = GetWindowTextLengthW(log);
-    if (!log_needs_trim(size_t(length), incoming)) return;
-    std::u16string text(size_t(length) + 1, u'\0');
-    text.resize(size_t(GetWindowTextW(log, reinterpret_cast<LPWSTR>(text.data()), length + 1)));
-    const size_t cut = log_cut_position(text, incoming);
-    SendMessageW(log, EM_SETSEL, 0, LPARAM(cut));
-    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    if (!log_needs_trim(size_t(GetWindowTextLengthW(log)), incoming)) return;
+    replace_log_text(log, 0, log_cut_position(window_text_utf16(log), incoming), u"");
 }
 
 // Always at the end, wherever the user has clicked, so the log stays in arrival order and the
@@ -26,9 +34,8 @@ void trim_log_front(HWND log, size_t incoming) {
 void append_log_line(HWND log, const std::string& line) {
     const std::u16string text = utf16_from_utf8(line + "\r\n");
     trim_log_front(log, text.size());
-    const int end = GetWindowTextLengthW(log);
-    SendMessageW(log, EM_SETSEL, WPARAM(end), LPARAM(end));
-    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide(text)));
+    const size_t end = size_t(GetWindowTextLengthW(log));
+    replace_log_text(log, end, end, text);
 }
 
 }  // namespace
@@ -36,7 +43,7 @@ void append_log_line(HWND log, const std::string& line) {
 void refresh_endpoint_views(HWND window, ReceiverState& state) {
     set_control_text(window, IDC_URL, pairing_url(state));
     set_control_text(window, IDC_STATUS, status_line(state));
-    const RECT area{QR_AREA.left, QR_AREA.top, QR_AREA.right, QR_AREA.bottom};
+    const RECT area = rect_from(QR_AREA);
     InvalidateRect(window, &area, TRUE);
 }
 
@@ -53,11 +60,7 @@ void set_control_text(HWND window, int id, std::string_view text) {
 }
 
 std::string control_text(HWND window, int id) {
-    HWND control = GetDlgItem(window, id);
-    const int length = GetWindowTextLengthW(control);
-    std::u16string text(size_t(length) + 1, u'\0');
-    text.resize(size_t(GetWindowTextW(control, reinterpret_cast<LPWSTR>(text.data()), length + 1)));
-    return utf8_from_utf16(text);
+    return utf8_from_utf16(window_text_utf16(GetDlgItem(window, id)));
 }
 
 void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT icon) {

@@ -7,11 +7,17 @@
 #include <string>
 #include <string_view>
 
+#include "ui/window_layout.h"
+
 struct ReceiverState;
 
 // Win32 wants wchar_t; MinGW's wchar_t is UTF-16 like char16_t.
 inline const wchar_t* wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+inline RECT rect_from(const PixelRect& r) {
+    return RECT{r.left, r.top, r.right, r.bottom};
 }
 
 // The state the window procedure works on; empty until run_main_window fills it, once.
