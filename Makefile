@@ -1,7 +1,7 @@
 # Every target installs what it needs on a fresh Debian 12 machine, configures and builds.
 LINUX_BUILD := build/linux
 
-.PHONY: run test check bench linux windows web-setup packages-build
+.PHONY: run test check bench bench-web linux windows web-setup packages-build
 
 run: linux
 	$(LINUX_BUILD)/quillmark-receiver --headless
@@ -27,8 +27,13 @@ windows:
 web-setup:
 	scripts/setup_web_tests.sh
 
+# The receiver against nginx: requests per second, scan latency, start time.
 bench:
 	scripts/run_benchmarks.sh
+
+# The phone app: consensus + HUD cost per frame and the decode loop's frame rate.
+bench-web: linux web-setup
+	node bench/web/web_bench.mjs
 
 packages-build:
 	scripts/install_packages.sh build
