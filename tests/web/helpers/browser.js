@@ -76,6 +76,81 @@ export const NATIVE_DETECTOR_STAND_IN = () => {
   };
 };
 
+// Web Bluetooth for this Chromium, which has none: one device with a GATT server and a write
+// characteristic. window.__bt steers it and records what the page did:
+//   deviceName, dismiss (the user closes the chooser), missingService, failWrites (an error
+//   message for every write), requests (requestDevice options), uuids (service and
+//   characteristic asked for), writes (each chunk as an array of bytes), drop() (link lost).
+export const BLUETOOTH_STAND_IN = () => {
+  const bt = { deviceName: 'QM Wedge', dismiss: false, missingService: false, failWrites: null, requests: [], uuids: [], writes: [] };
+  window.__bt = bt;
+  const record = (chunk) => {
+    if (bt.failWrites) throw new DOMException(bt.failWrites, 'NetworkError');
+    bt.writes.push(Array.from(chunk));
+  };
+  const characteristic = {
+    properties: { write: true, writeWithoutResponse: true },
+    writeValueWithoutResponse: async (chunk) => record(chunk),
+    writeValueWithResponse: async (chunk) => record(chunk),
+  };
+  let device = null;
+  const newDevice = () => {
+    const target = new EventTarget();
+    target.id = 'stand-in-device';
+    target.name = bt.deviceName;
+    target.gatt = {
+      device: target,
+      connected: false,
+      async connect() {
+        this.connected = true;
+        return this;
+      },
+      disconnect() {
+        if (!this.connected) return;
+        this.connected = false;
+        target.dispatchEvent(new Event('gattserverdisconnected'));
+      },
+      async getPrimaryService(uuid) {
+        bt.uuids.push(uuid);
+        if (bt.missingService) throw new DOMException(`No Services matching UUID ${uuid} found in Device.`, 'NotFoundError');
+        return {
+          async getCharacteristic(charUuid) {
+            bt.uuids.push(charUuid);
+            return characteristic;
+          },
+        };
+      },
+    };
+    return target;
+  };
+  bt.drop = () => device?.gatt.disconnect();
+  Object.defineProperty(navigator, 'bluetooth', {
+    configurable: true,
+    value: {
+      async requestDevice(options) {
+        bt.requests.push(options);
+        if (bt.dismiss) throw new DOMException('User cancelled the requestDevice() chooser.', 'NotFoundError');
+        device ??= newDevice();
+        return device;
+      },
+    },
+  });
+};
+
+// Web Share for this Chromium, which has none. window.__share records the calls; `failure` set
+// to an error name makes the sheet fail with it ('AbortError' is the user cancelling).
+export const SHARE_STAND_IN = () => {
+  const share = { calls: [], failure: null };
+  window.__share = share;
+  Object.defineProperty(navigator, 'share', {
+    configurable: true,
+    value: async (data) => {
+      share.calls.push(data);
+      if (share.failure) throw new DOMException(`${share.failure} from the share sheet`, share.failure);
+    },
+  });
+};
+
 export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'light' } = {}) {
   const profile = mkdtempSync(join(tmpdir(), 'quillmark-profile-'));
   const args = [

@@ -44,12 +44,24 @@ function waitForLine(child, lines, pattern, timeoutMs) {
   });
 }
 
-// Returns { origin, port, lines, waitForLine(pattern), stop() }. Lines are the receiver's stdout.
-export async function startReceiver() {
+// The pairing URL exactly as the receiver printed it, with the advertised address replaced by
+// 127.0.0.1 in the host and in the "pc" parameter alike: tests never reach a LAN address.
+export function loopbackPairingUrl(printed) {
+  const match = printed.match(/^https:\/\/([\d.]+):(\d+)\/\?pc=https%3A%2F%2F([\d.]+)%3A(\d+)%2Fapi%2Fscan$/);
+  if (!match || match[1] !== match[3] || match[2] !== match[4]) throw new Error(`not a pairing URL: ${printed}`);
+  return printed.replaceAll(match[1], '127.0.0.1');
+}
+
+// Returns { origin, port, lines, waitForLine(pattern), pairingUrl(), stop() }. Lines are the
+// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings).
+export async function startReceiver({ env = {} } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = await freePort();
-    const child = spawn(path, ['--headless', '-p', String(port)], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(path, ['--headless', '-p', String(port)], {
+      stdio: ['ignore', 'pipe', 'pipe'],
+      env: { ...process.env, ...env },
+    });
     const lines = [];
     let partial = '';
     child.stdout.setEncoding('utf8');
@@ -64,6 +76,10 @@ export async function startReceiver() {
       port,
       lines,
       waitForLine: (pattern, timeoutMs = 10000) => waitForLine(child, lines, pattern, timeoutMs),
+      async pairingUrl() {
+        await receiver.waitForLine(/^Pairing URL: /);
+        return loopbackPairingUrl(lines.find((line) => line.startsWith('Pairing URL: ')).slice('Pairing URL: '.length));
+      },
       stop: () => new Promise((resolve) => {
         if (child.exitCode !== null || child.signalCode !== null) return resolve();
         child.once('exit', () => resolve());

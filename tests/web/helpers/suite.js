@@ -9,11 +9,11 @@ import { ClipMaker } from './clips.js';
 
 export const LOCK_TIMEOUT_MS = 30000;
 
-export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light' } = {}) {
+export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', receiverEnv = {} } = {}) {
   const suite = { pages: [], pageErrors: [] };
   before(async () => {
     suite.clips = new ClipMaker();
-    suite.receiver = await startReceiver();
+    suite.receiver = await startReceiver({ env: receiverEnv });
     suite.browser = await launchBrowser({ clip: clipKind ? suite.clips.clip(clipKind) : undefined, colorScheme });
     suite.context = suite.browser.context;
     await suite.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: suite.receiver.origin });
