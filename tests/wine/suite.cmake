@@ -17,3 +17,4 @@ foreach(module_path IN LISTS wine_test_modules)
         TIMEOUT 900
         ENVIRONMENT "QUILLMARK_WINDOWS_BUILD=${PROJECT_SOURCE_DIR}/build/windows;QUILLMARK_WINE_PREFIX=${PROJECT_BINARY_DIR}/wine-prefix;QUILLMARK_WINE_ARTIFACTS=${PROJECT_BINARY_DIR}/test-artifacts/wine")
 endforeach()
+set_tests_properties(wine.phone_to_windows PROPERTIES RESOURCE_LOCK "quillmark_wine_prefix;quillmark_chromium") # drives Chromium too
