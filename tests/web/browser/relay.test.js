@@ -123,6 +123,18 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     }
   });
 
+  it('a "pc" that cannot be reached still pairs: "Wi-Fi Auto" stays, the badge says "Unreachable"', T, async () => {
+    const receiver = await startReceiver();
+    const unreachable = `https://127.0.0.1:${receiver.port}/api/scan`;
+    await receiver.stop();
+    const page = await suite.open({ path: `/?pc=${encodeURIComponent(unreachable)}` });
+    await waitForBadge(page, 'Unreachable');
+    assert.equal(await textOf(page, '#relay-label'), 'Wi-Fi Auto');
+    assert.equal(await page.getAttribute('#relay-dot', 'data-connected'), 'true');
+    assert.equal(await page.evaluate(() => localStorage.getItem('quillmark_wifi_url_v1')), unreachable);
+    assert.equal(await page.isVisible('#error-banner'), false, 'a failed start-up test is no error of the user\'s');
+  });
+
   it('without "pc" nothing is sent until auto-send is switched on', T, async () => {
     const page = await suite.open();
     await waitForText(page, '#relay-label', 'Connect PC');
