@@ -8,7 +8,7 @@ file(GLOB web_unit_test_files CONFIGURE_DEPENDS ${web_tests_dir}/unit/*.test.js)
 foreach(test_file IN LISTS web_unit_test_files)
     get_filename_component(test_name ${test_file} NAME_WE)
     add_test(NAME web_unit_${test_name}
-        COMMAND node --test --test-reporter=spec ${test_file}
+        COMMAND node --test ${test_file}
         WORKING_DIRECTORY ${web_tests_dir})
     set_tests_properties(web_unit_${test_name} PROPERTIES LABELS web TIMEOUT 120)
 endforeach()
@@ -17,7 +17,7 @@ file(GLOB web_browser_test_files CONFIGURE_DEPENDS ${web_tests_dir}/browser/*.te
 foreach(test_file IN LISTS web_browser_test_files)
     get_filename_component(test_name ${test_file} NAME_WE)
     add_test(NAME web_browser_${test_name}
-        COMMAND node --test --test-reporter=spec ${test_file}
+        COMMAND node --test ${test_file}
         WORKING_DIRECTORY ${web_tests_dir})
     # One Chromium at a time: the machine has two cores and each browser keeps one busy.
     set_tests_properties(web_browser_${test_name} PROPERTIES
