@@ -72,8 +72,10 @@ class Response:
         return json.loads(self.body.decode("utf-8"))
 
 
-def curl(url, body=None, timeout=15):
-    command = ["curl", "-sS", "-k", "-i", "--noproxy", "*", "--max-time", str(timeout)]
+def curl(url, body=None, timeout=15, command_prefix=()):
+    """`command_prefix` runs curl elsewhere, e.g. in a receiver's `NetworkNamespace`."""
+    command = [*command_prefix, "curl", "-sS", "-k", "-i", "--noproxy", "*", "--max-time",
+               str(timeout)]
     if body is not None:
         command += ["-H", "Content-Type: application/json", "--data-binary", "@-"]
     command.append(url)
@@ -101,14 +103,16 @@ LOG_LINE = re.compile(r"^\[(\d\d):(\d\d):(\d\d)\] \[(.*?)\] (.*) \((\d+)% - (.*)
 
 
 class Receiver:
-    """quillmark-receiver.exe with the given arguments; its console output goes to a file."""
+    """quillmark-receiver.exe with the given arguments; its console output goes to a file.
+    `command_prefix` is passed on to `WineSession.start`."""
 
-    def __init__(self, session, work_dir, arguments, port, extra_env=None):
+    def __init__(self, session, work_dir, arguments, port, extra_env=None, command_prefix=()):
         self.session = session
         self.port = port
         self.log_path = os.path.join(work_dir, f"receiver-{port}.log")
         self.process = session.start([RECEIVER_EXE, *arguments], cwd=work_dir,
-                                     stdout_path=self.log_path, extra_env=extra_env)
+                                     stdout_path=self.log_path, extra_env=extra_env,
+                                     command_prefix=command_prefix)
 
     @classmethod
     def headless(cls, session, work_dir, *options, port=None):

@@ -3,8 +3,9 @@ the way a UI-automation tool would: controls and layout, the pairing QR code on 
 every command, the log and the status line.
 
 Only one receiver window exists at a time (the probe finds it by class name): each test class
-starts its own receiver and ends it. Screenshots go to build/test-artifacts/ (or to
-QUILLMARK_SCREENSHOTS) so anyone can look at the window.
+starts its own receiver and ends it. A class with ADAPTERS runs its receiver in a network
+namespace of its own with just those adapters (needs root and iproute2). Screenshots go to
+build/test-artifacts/ (or to QUILLMARK_SCREENSHOTS) so anyone can look at the window.
 """
 
 import http.client
@@ -18,7 +19,7 @@ import unittest
 
 from quillmark_wine import (SOURCE_DIR, WINDOWS_BUILD, Receiver, curl, fresh_directory,
                             free_port, open_session)
-from wine_harness import WINE, wait_for
+from wine_harness import WINE, NetworkNamespace, wait_for
 
 PROBE_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "window_probe.exe")
 SCREENSHOTS = os.environ.get("QUILLMARK_SCREENSHOTS",
@@ -262,19 +263,41 @@ class WindowCase(unittest.TestCase):
     """Starts a receiver with OPTIONS and its window for the class; ends both afterwards."""
     OPTIONS = ()
     HOLD_PORT = False  # start on a port that another listener holds
+    # Two (interface name, "address/prefix length") pairs: the receiver then sees these
+    # adapters and no others, in a network namespace of the class's own. Requests to it must
+    # go through `command_prefix`, still to 127.0.0.1.
+    ADAPTERS = ()
+    command_prefix = ()
 
     @classmethod
     def setUpClass(cls):
         cls.work_dir = fresh_directory("window", cls.__name__)
+        if cls.ADAPTERS:
+            cls.enter_own_network()
         cls.held = HeldPort().__enter__() if cls.HOLD_PORT else None
         cls.port = cls.held.port if cls.held else free_port()
         cls.receiver = Receiver(session, cls.work_dir, ["-p", str(cls.port), *cls.OPTIONS],
-                                cls.port)
+                                cls.port, command_prefix=cls.command_prefix)
         try:
             wait_for_window(lambda c: c.get(IDC_LOG, {}).get("text"), "the first log line", 60)
         except BaseException:
             cls.tearDownClass()
             raise
+
+    @classmethod
+    def enter_own_network(cls):
+        """Wine makes sockets in its server and lists adapters in a service, so the server
+        moves into the namespace for the class; class clean-ups (run even when set-up fails,
+        after tearDownClass) move it back, then delete the namespace with its interfaces."""
+        try:
+            namespace = NetworkNamespace(f"quillmark-window-{os.getpid()}")
+        except RuntimeError as error:
+            raise AssertionError(f"{cls.__name__} needs a network namespace: {error}") from None
+        cls.addClassCleanup(namespace.close)
+        namespace.add_veth_pair(*cls.ADAPTERS)
+        cls.addClassCleanup(session.restart_server)
+        session.restart_server(namespace.command_prefix)
+        cls.command_prefix = namespace.command_prefix
 
     @classmethod
     def tearDownClass(cls):
@@ -406,6 +429,52 @@ class Layout(WindowCase):
                          "the same picture, pixel for pixel")
 
 
+class AdapterChoice(WindowCase):
+    """Two adapters whose order only the wired rule decides: by name, and by interface index,
+    "Wi-Fi" would come first."""
+    ADAPTERS = (("Wi-Fi", "192.168.77.2/24"), ("eth-quill", "10.77.1.2/24"))
+    FIRST, SECOND = "10.77.1.2", "192.168.77.2"
+
+    def lan_addresses(self):
+        """The ping reply's "lanAddresses", asked inside the receiver's namespace."""
+        reply = curl(f"https://127.0.0.1:{self.port}/api/ping",
+                     command_prefix=self.command_prefix)
+        return reply.json()["lanAddresses"]
+
+    def test_adapter_selection_changes_url_and_qr_without_logging(self):
+        before = controls_by_id(dump())
+        self.assertEqual(before[IDC_ADAPTER]["items"],
+                         [f"{self.FIRST}  \u2014  eth-quill", f"{self.SECOND}  \u2014  Wi-Fi"])
+        self.assertEqual(before[IDC_ADAPTER]["selected"], 0)
+        first_url = pairing_url(self.FIRST, self.port)
+        self.assertEqual(before[IDC_URL]["text"], first_url)
+        self.assertEqual(self.lan_addresses(), [self.FIRST])
+        wait_for_qr(first_url, "adapter-first")
+
+        # No selection at all: nothing changes.
+        probe("select", IDC_ADAPTER, -1)
+        after = controls_by_id(dump())
+        self.assertEqual(after[IDC_ADAPTER]["selected"], -1)
+        self.assertEqual(after[IDC_URL]["text"], first_url)
+        self.assertEqual(after[IDC_LOG]["text"], before[IDC_LOG]["text"])
+        self.assertEqual(self.lan_addresses(), [self.FIRST])
+
+        probe("select", IDC_ADAPTER, 1)
+        after = controls_by_id(dump())
+        second_url = pairing_url(self.SECOND, self.port)
+        self.assertEqual(after[IDC_ADAPTER]["selected"], 1)
+        self.assertEqual(after[IDC_URL]["text"], second_url)
+        self.assertEqual(after[IDC_LOG]["text"], before[IDC_LOG]["text"], "no log line")
+        self.assertEqual(after[IDC_STATUS]["text"], before[IDC_STATUS]["text"])
+        self.assertEqual(self.lan_addresses(), [self.SECOND])
+        wait_for_qr(second_url, "adapter-second")
+
+        probe("select", IDC_ADAPTER, 0)
+        self.assertEqual(text_of(IDC_URL), first_url)
+        self.assertEqual(self.lan_addresses(), [self.FIRST])
+        wait_for_qr(first_url, "adapter-first-again")
+
+
 class StartOptions(WindowCase):
     OPTIONS = ("--no-type", "--no-copy")
 
@@ -519,28 +588,6 @@ class Commands(WindowCase):
         port = self.current_port()
         self.assertEqual(ping_port(port), port)
         probe("set-text", IDC_PORT, port)
-
-    def test_adapter_selection_changes_url_and_qr_without_logging(self):
-        before = controls_by_id(dump())
-        # No selection at all: nothing changes.
-        probe("select", IDC_ADAPTER, -1)
-        after = controls_by_id(dump())
-        self.assertEqual(after[IDC_ADAPTER]["selected"], -1)
-        self.assertEqual(after[IDC_URL]["text"], before[IDC_URL]["text"])
-        self.assertEqual(after[IDC_LOG]["text"], before[IDC_LOG]["text"])
-        probe("select", IDC_ADAPTER, 0)
-        self.assertEqual(text_of(IDC_URL), before[IDC_URL]["text"])
-
-        items = before[IDC_ADAPTER]["items"]
-        if len(items) < 2:
-            self.skipTest(f"this machine offers one adapter under Wine: {items}")
-        probe("select", IDC_ADAPTER, 1)
-        controls = controls_by_id(dump())
-        url = pairing_url(items[1].split("  \u2014  ")[0], self.current_port())
-        self.assertEqual(controls[IDC_URL]["text"], url)
-        self.assertEqual(controls[IDC_LOG]["text"], before[IDC_LOG]["text"])
-        wait_for_qr(url, "after-adapter")
-        probe("select", IDC_ADAPTER, 0)
 
     def test_copy_full_url(self):
         url = text_of(IDC_URL)

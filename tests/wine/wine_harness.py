@@ -7,7 +7,8 @@ with a persistent wineserver, and every process ended by its own PID.
         wine.stop(program)
 
 Leaving the block ends the processes still running (by PID), then `wineserver -k` for the
-prefix, then the X server. See README.md in this directory.
+prefix, then the X server. `NetworkNamespace` gives a program adapters of the test's own choice
+(with `WineSession.restart_server`). See README.md in this directory.
 """
 
 import fcntl
@@ -166,13 +167,35 @@ class WineSession:
 
     # -- programs ----------------------------------------------------------------------------
 
-    def start(self, command, cwd, stdout_path=None, extra_env=None):
-        """Starts a Windows program (command[0] is the .exe path on Linux). Its standard output
-        and error go to `stdout_path` (or are dropped). The session ends it if the test does
-        not."""
+    def restart_server(self, command_prefix=()):
+        """Ends every program of the prefix and its server, starts the server again through
+        `command_prefix` (e.g. a `NetworkNamespace`'s) and boots the prefix's services there by
+        running one program the same way. Wine makes Windows sockets in the server and lists
+        adapters in a service, so both then see that namespace's network, whatever namespace
+        later programs run in. `restart_server()` brings everything back to this machine's."""
+        for process in reversed(self._processes):
+            end_process(process)
+        self._processes.clear()
+        env = self.environment()
+        subprocess.run([WINESERVER, "-k"], env=env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._server_started = False
+        subprocess.run([*command_prefix, WINESERVER, "-p"], env=env, check=True, timeout=60)
+        self._server_started = True
+        # The first program of a server boots the services (they are its descendants).
+        code = self.run(["cmd", "/c", "exit"], cwd=self.log_dir, command_prefix=command_prefix)
+        if code != 0:
+            raise RuntimeError(f"booting the prefix's services failed ({code})")
+
+    def start(self, command, cwd, stdout_path=None, extra_env=None, command_prefix=()):
+        """Starts a Windows program (command[0] is the .exe path on Linux), through
+        `command_prefix` if given (which must exec the command, keeping the PID). Its standard
+        output and error go to `stdout_path` (or are dropped). The session ends it if the test
+        does not."""
         out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
         try:
-            process = subprocess.Popen([WINE, *command], cwd=cwd, env=self.environment(extra_env),
+            process = subprocess.Popen([*command_prefix, WINE, *command], cwd=cwd,
+                                       env=self.environment(extra_env),
                                        stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=subprocess.STDOUT)
         finally:
@@ -181,9 +204,9 @@ class WineSession:
         self._processes.append(process)
         return process
 
-    def run(self, command, cwd, timeout=60, extra_env=None):
+    def run(self, command, cwd, timeout=60, extra_env=None, command_prefix=()):
         """Runs a Windows program to its end; returns its exit code."""
-        process = self.start(command, cwd, extra_env=extra_env)
+        process = self.start(command, cwd, extra_env=extra_env, command_prefix=command_prefix)
         try:
             return process.wait(timeout=timeout)
         finally:
@@ -201,3 +224,50 @@ class WineSession:
             subprocess.run(["import", "-display", self.display, "-window", "root", path],
                            check=False, timeout=30, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
+
+
+class NetworkNamespace:
+    """A Linux network namespace of the test's own (`ip netns`; needs root and iproute2) with
+    loopback up and the interfaces the test adds. `command_prefix` runs a command inside it
+    (`ip netns exec` execs the command, so its PID is the command's). `close()` deletes the
+    namespace; its interfaces go with it once no process is left inside."""
+
+    def __init__(self, name):
+        self.name = name
+        self.command_prefix = ("ip", "netns", "exec", name)
+        self._created = False
+        self._ip("netns", "add", name, hint=" (making a network namespace needs root)")
+        self._created = True
+        try:
+            self._ip("-n", name, "link", "set", "lo", "up")
+        except BaseException:
+            self.close()
+            raise
+
+    @staticmethod
+    def _ip(*arguments, hint=""):
+        try:
+            done = subprocess.run(["ip", *arguments], capture_output=True, timeout=30)
+        except FileNotFoundError:
+            raise RuntimeError("`ip` is missing: install iproute2") from None
+        if done.returncode != 0:
+            raise RuntimeError(f"ip {' '.join(arguments)} failed ({done.returncode}): "
+                               f"{done.stderr.decode(errors='replace').strip()}{hint}")
+
+    def add_veth_pair(self, first, second):
+        """Two linked interfaces, each given as (name, "address/prefix length"), both up; the
+        first gets the lower interface index. A veth pair, not dummies: some kernels have no
+        dummy driver, every one with namespaces has veth."""
+        (first_name, _), (second_name, _) = first, second
+        # The kernel registers the peer first.
+        self._ip("-n", self.name, "link", "add", second_name, "type", "veth", "peer", "name",
+                 first_name)
+        for name, address in (first, second):
+            self._ip("-n", self.name, "address", "add", address, "dev", name)
+            self._ip("-n", self.name, "link", "set", name, "up")
+
+    def close(self):
+        if self._created:
+            subprocess.run(["ip", "netns", "delete", self.name], check=False, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self._created = False
