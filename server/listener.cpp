@@ -7,6 +7,7 @@
 
 #include "app/receiver_state.h"
 #include "server/connection.h"
+#include "server/connection_threads.h"
 #include "server/socket.h"
 #include "server/tls_identity.h"
 
@@ -29,14 +30,8 @@ void hand_over(Socket socket, const AcceptLoopContext& context) {
     (void)set_nonblocking(socket, false);
     std::optional<ConnectionSlot> slot = ConnectionSlot::claim();
     if (!slot) return;
-    try {
-        std::thread([socket = std::move(socket), slot = std::move(*slot), state = context.state,
-                     config = context.config]() mutable {
-            serve_connection(std::move(socket), state, config);
-        }).detach();
-    } catch (const std::system_error&) {
-        // The socket and the slot went with the discarded thread function.
-    }
+    (void)serve_on_connection_thread(
+        {std::move(socket), std::move(*slot), context.state, context.config});
 }
 
 void accept_loop(AcceptLoopContext context) {
