@@ -12,6 +12,7 @@ import re
 import shutil
 import socket
 import subprocess
+import unittest
 from dataclasses import dataclass
 
 from wine_harness import WineSession, wait_for
@@ -46,6 +47,14 @@ def open_session(suite_name):
     require_windows_build()
     session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"))
     return session.__enter__()
+
+
+def open_module_session(suite_name):
+    """For a test module's setUpModule: the started session, closed by a module clean-up, and a
+    fresh directory for the module's run files."""
+    session = open_session(suite_name)
+    unittest.addModuleCleanup(session.close)
+    return session, fresh_directory(suite_name, "run")
 
 
 def windows_path(linux_path):

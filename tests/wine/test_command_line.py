@@ -5,7 +5,7 @@ import os
 import socket
 import unittest
 
-from quillmark_wine import (TARGET_EXE, Receiver, fresh_directory, free_port, open_session,
+from quillmark_wine import (TARGET_EXE, Receiver, free_port, open_module_session,
                             post_scan, run_target, windows_path)
 
 session = None
@@ -14,9 +14,7 @@ work_dir = None
 
 def setUpModule():
     global session, work_dir
-    session = open_session("command_line")
-    unittest.addModuleCleanup(session.close)
-    work_dir = fresh_directory("command_line", "run")
+    session, work_dir = open_module_session("command_line")
 
 
 

@@ -6,8 +6,8 @@ import subprocess
 import tempfile
 import unittest
 
-from quillmark_wine import (RECEIVER_EXE, TARGET_EXE, fresh_directory, free_port,
-                            open_session, windows_path)
+from quillmark_wine import (RECEIVER_EXE, TARGET_EXE, free_port,
+                            open_module_session, windows_path)
 from wine_harness import wait_for
 
 session = None
@@ -16,9 +16,7 @@ work_dir = None
 
 def setUpModule():
     global session, work_dir
-    session = open_session("console")
-    unittest.addModuleCleanup(session.close)
-    work_dir = fresh_directory("console", "run")
+    session, work_dir = open_module_session("console")
 
 
 

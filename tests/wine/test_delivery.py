@@ -4,7 +4,7 @@ clipboard, as the options and "pressEnter" say, and logged on the console."""
 import threading
 import unittest
 
-from quillmark_wine import Receiver, TargetWindow, fresh_directory, open_session, post_scan
+from quillmark_wine import Receiver, TargetWindow, open_module_session, post_scan
 
 session = None
 work_dir = None
@@ -13,9 +13,7 @@ target = None
 
 def setUpModule():
     global session, work_dir, target
-    session = open_session("delivery")
-    unittest.addModuleCleanup(session.close)
-    work_dir = fresh_directory("delivery", "run")
+    session, work_dir = open_module_session("delivery")
     target = TargetWindow(session, work_dir)
     unittest.addModuleCleanup(target.close)
     target.wait_focused()

@@ -10,7 +10,7 @@ import shutil
 import subprocess
 import unittest
 
-from quillmark_wine import Receiver, TargetWindow, fresh_directory, open_session
+from quillmark_wine import Receiver, TargetWindow, open_module_session
 
 EAN13 = "4006381333931"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -26,9 +26,7 @@ def setUpModule():
     global session, work_dir, target
     if shutil.which("node") is None:
         raise AssertionError("node is missing: run `make web-setup` first")
-    session = open_session("phone_to_windows")
-    unittest.addModuleCleanup(session.close)
-    work_dir = fresh_directory("phone_to_windows", "run")
+    session, work_dir = open_module_session("phone_to_windows")
     target = TargetWindow(session, work_dir)
     unittest.addModuleCleanup(target.close)
     target.wait_focused()

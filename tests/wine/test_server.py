@@ -7,7 +7,7 @@ import socket
 import threading
 import unittest
 
-from quillmark_wine import Receiver, curl, fresh_directory, open_session, run_target
+from quillmark_wine import Receiver, curl, open_module_session, run_target
 
 session = None
 work_dir = None
@@ -16,9 +16,7 @@ receiver = None
 
 def setUpModule():
     global session, work_dir, receiver
-    session = open_session("server")
-    unittest.addModuleCleanup(session.close)
-    work_dir = fresh_directory("server", "run")
+    session, work_dir = open_module_session("server")
     receiver = Receiver.headless(session, work_dir).wait_listening()
     unittest.addModuleCleanup(receiver.stop)
 
