@@ -32,4 +32,5 @@ echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 # With recommended packages, as on a desktop: Wine draws its text with the fonts they bring.
-$sudo apt-get install -y -q "${missing[@]}"
+# Another install running at the same time holds the dpkg lock: wait for it instead of failing.
+$sudo apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}"
