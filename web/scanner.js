@@ -410,7 +410,7 @@ export class BarcodeScannerEngine {
     this.roiContext.drawImage(videoEl, region.x, region.y, region.width, region.height, 0, 0, size.width, size.height);
     const roi = this.roiContext.getImageData(0, 0, size.width, size.height);
     const sharpness = estimateSharpness(roi);
-    const found = (hit, pass) => (hit ? { ...hit, sharpness, pass } : null);
+    const found = (hit, pass) => ({ ...hit, sharpness, pass });
 
     for (const pass of framePasses(frameIndex, this.passPreference.pass)) {
       const hit = await this.decodePass(pass, videoEl, roi, mode);
