@@ -11,7 +11,6 @@
 #include "app/utf8.h"
 #include "ui/dpi_scale.h"
 #include "ui/window_layout.h"
-#include "ui/window_win32.h"
 
 static_assert(STYLE_WS_CAPTION == WS_CAPTION && STYLE_WS_SYSMENU == WS_SYSMENU &&
               STYLE_WS_MINIMIZEBOX == WS_MINIMIZEBOX);
