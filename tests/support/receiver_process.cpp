@@ -16,8 +16,12 @@ std::string listening_line(uint16_t port) {
 
 std::unique_ptr<ChildProcess> spawn_receiver(
     uint16_t port, const std::map<std::string, std::string>& environment) {
+    // No X display unless the test gives one: scans must never be typed into the desktop of
+    // whoever runs the tests.
+    std::map<std::string, std::string> variables = environment;
+    variables.emplace("DISPLAY", "");
     return ChildProcess::spawn({QUILLMARK_RECEIVER_PATH, "--headless", "-p", std::to_string(port)},
-                               environment);
+                               variables);
 }
 
 ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment) {

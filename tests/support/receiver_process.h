@@ -18,6 +18,7 @@ struct ReceiverProcess {
 std::string listening_line(uint16_t port);
 
 // Starts `quillmark-receiver --headless -p <free port>` and waits for its listening line.
+// DISPLAY is empty unless `environment` names one.
 // Returns a ReceiverProcess without a process when it did not come up.
 ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment = {});
 

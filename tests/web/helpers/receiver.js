@@ -53,14 +53,15 @@ export function loopbackPairingUrl(printed) {
 }
 
 // Returns { origin, port, lines, waitForLine(pattern), pairingUrl(), stop() }. Lines are the
-// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings).
+// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings);
+// DISPLAY is empty unless `env` names one, so no scan is typed into the tester's desktop.
 export async function startReceiver({ env = {} } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = await freePort();
     const child = spawn(path, ['--headless', '-p', String(port)], {
       stdio: ['ignore', 'pipe', 'pipe'],
-      env: { ...process.env, ...env },
+      env: { ...process.env, DISPLAY: '', ...env },
     });
     const lines = [];
     let partial = '';
