@@ -70,8 +70,7 @@ void X11Clipboard::answer(Display* display, const XSelectionRequestEvent& reques
                             reinterpret_cast<unsigned char*>(targets), 3);
             reply.property = property;
         } else if (request.target == utf8_string_ || request.target == XA_STRING) {
-            const std::string data =
-                request.target == XA_STRING ? latin1_from_utf8(text_) : text_;
+            const std::string data = request.target == XA_STRING ? latin1_from_utf8(text_) : text_;
             if (data.size() <= max_bytes_) {
                 XChangeProperty(display, request.requestor, property, request.target, 8,
                                 PropModeReplace,

@@ -78,7 +78,8 @@ class X11Thread {
                 Status result = connect();
                 if (result.ok()) result = job(connection_);
                 if (result.ok() && connection_.lost) {
-                    result = Status::failure("Lost the connection to X display " + connection_.name);
+                    result =
+                        Status::failure("Lost the connection to X display " + connection_.name);
                 }
                 if (keyboard_.has_bindings()) restore_at_ = Clock::now() + RESTORE_AFTER;
                 std::lock_guard lock(mutex_);
@@ -95,12 +96,12 @@ class X11Thread {
                     keyboard_.restore(connection_.display);
                     continue;
                 }
-                timeout = static_cast<int>(
-                    std::chrono::ceil<std::chrono::milliseconds>(left).count());
+                timeout =
+                    static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
             }
-            pollfd fds[2] = {{wake_read_, POLLIN, 0},
-                             {connection_.display ? ConnectionNumber(connection_.display) : -1,
-                              POLLIN, 0}};
+            pollfd fds[2] = {
+                {wake_read_, POLLIN, 0},
+                {connection_.display ? ConnectionNumber(connection_.display) : -1, POLLIN, 0}};
             poll(fds, 2, timeout);
             char drained[64];
             while (read(wake_read_, drained, sizeof drained) > 0) {
@@ -123,7 +124,8 @@ class X11Thread {
         const char* name = std::getenv("DISPLAY");
         if (!name || !*name) return Status::failure("No X display (DISPLAY is not set)");
         Display* display = XOpenDisplay(name);
-        if (!display) return Status::failure(std::string("No X display (cannot open ") + name + ")");
+        if (!display)
+            return Status::failure(std::string("No X display (cannot open ") + name + ")");
         connection_ = Connection{display, false, false, name};
         XSetIOErrorExitHandler(display, note_connection_lost, &connection_.lost);
         int event = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion, opcode = 0;

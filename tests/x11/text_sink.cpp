@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
             char text[64];
             KeySym keysym = NoSymbol;
             Status status = 0;
-            int length = Xutf8LookupString(context, &event.xkey, text, sizeof text, &keysym, &status);
+            int length =
+                Xutf8LookupString(context, &event.xkey, text, sizeof text, &keysym, &status);
             if (keysym == XK_Return) {
                 if (write(out, "\n", 1) != 1) return 1;
             } else if ((status == XLookupChars || status == XLookupBoth) && length > 0) {

@@ -63,14 +63,14 @@ class X11Desktop : public ::testing::Test {
     // Waits until the sink has recorded exactly `expected` since the test started.
     void expect_typed(const std::string& expected) {
         const std::string before = typed_before_;
-        bool arrived = wait_until([&] { return read_whole_file(*sink_path_) == before + expected; },
-                                  LIMIT);
+        bool arrived =
+            wait_until([&] { return read_whole_file(*sink_path_) == before + expected; }, LIMIT);
         EXPECT_TRUE(arrived) << "typed: " << read_whole_file(*sink_path_).substr(before.size());
         typed_before_ = read_whole_file(*sink_path_);
     }
     void expect_logged(const std::string& text, const std::string& outcome) {
-        EXPECT_TRUE(receiver_->process->wait_for_line_containing(ends_with_outcome(text, outcome),
-                                                                 LIMIT))
+        EXPECT_TRUE(
+            receiver_->process->wait_for_line_containing(ends_with_outcome(text, outcome), LIMIT))
             << "no log line with " << outcome << " for " << text;
     }
     void SetUp() override {
@@ -98,8 +98,7 @@ TEST_F(X11Desktop, TypesAsciiAccentsEuroAndEmojiExactlyWithEnterAsAsked) {
     // Characters typed on spare keys leave no trace in the keymap once typing is quiet.
     EXPECT_TRUE(wait_until(
         [] {
-            const std::string keymap =
-                run_program({"xkbcomp", "-xkb", display_->name, "-"}).out;
+            const std::string keymap = run_program({"xkbcomp", "-xkb", display_->name, "-"}).out;
             return !keymap.empty() && keymap.find("U0001F600") == std::string::npos &&
                    keymap.find("U20AC") == std::string::npos &&
                    keymap.find("eacute") == std::string::npos;
@@ -158,23 +157,24 @@ TEST_F(X11Desktop, ConcurrentScansArriveWholeAndNeverInterleave) {
 }
 
 TEST_F(X11Desktop, ClipboardServesTheExactTextUntilAnotherProgramTakesIt) {
-    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC 42";  // Grüße € 42
+    const std::string text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC 42";  // Grüße € 42
     ASSERT_TRUE(post_scan(receiver_->port, scan_json(text)));
     expect_typed(text + "\n");
     EXPECT_EQ(clipboard_text(*display_), text);
     EXPECT_EQ(x_tool(*display_, {"xclip", "-o", "-selection", "clipboard", "-t", "STRING"}).out,
-              "Gr\xFC\xDF" "e ? 42")
+              "Gr\xFC\xDF"
+              "e ? 42")
         << "STRING is Latin-1";
 
     const std::string other_path = *sink_path_ + ".other";
-    {
-        std::ofstream(other_path) << "from another program";
-    }
+    { std::ofstream(other_path) << "from another program"; }
     auto other = ChildProcess::spawn({"xclip", "-display", display_->name, "-quiet", "-selection",
                                       "clipboard", "-i", other_path});
     ASSERT_TRUE(other);
-    EXPECT_TRUE(wait_until([&] { return clipboard_text(*display_) == "from another program"; },
-                           LIMIT));
+    EXPECT_TRUE(
+        wait_until([&] { return clipboard_text(*display_) == "from another program"; }, LIMIT));
     EXPECT_TRUE(receiver_->process->running());
     other->kill();
     std::filesystem::remove(other_path);
@@ -214,8 +214,8 @@ TEST(X11LostDisplay, LaterScansFailCleanlyAndTheReceiverStaysUp) {
     display.server->kill();
     for (const char* text : {"AFTER1", "AFTER2"}) {
         ASSERT_TRUE(post_scan(receiver.port, scan_json(text))) << text;
-        EXPECT_TRUE(receiver.process->wait_for_line_containing(ends_with_outcome(text, "Received"),
-                                                               LIMIT));
+        EXPECT_TRUE(
+            receiver.process->wait_for_line_containing(ends_with_outcome(text, "Received"), LIMIT));
     }
     EXPECT_TRUE(receiver.process->running());
 }

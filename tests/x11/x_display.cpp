@@ -15,8 +15,8 @@ XDisplay start_x_display() {
     display.server = ChildProcess::spawn(
         {"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
     if (!display.server) return {};
-    auto number = display.server->wait_for_line([](const std::string&) { return true; },
-                                                START_LIMIT);
+    auto number =
+        display.server->wait_for_line([](const std::string&) { return true; }, START_LIMIT);
     if (!number || number->empty()) return {};
     display.name = ":" + *number;
     return display;
