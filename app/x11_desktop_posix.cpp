@@ -15,10 +15,6 @@
 
 namespace {
 
-// Bindings of spare key codes are undone once typing has been quiet this long, so that the
-// receiving program has looked up every key it was sent.
-constexpr std::chrono::milliseconds RESTORE_AFTER{500};
-
 // Xlib's default handlers end the process; these only take note.
 int note_error(Display*, XErrorEvent* error) {
     x11_errors().last_code = error->error_code;
@@ -31,11 +27,14 @@ void note_connection_lost(Display*, void* lost) {
     *static_cast<bool*>(lost) = true;
 }
 
-struct Connection {
+// One display connection and what lives on it; all of it goes when the connection does.
+struct Session {
     Display* display = nullptr;
     bool lost = false;
     bool can_type = false;  // XTEST and XKB are there
     std::string name;
+    X11Keyboard keyboard;
+    X11Clipboard clipboard;
 };
 
 class X11Thread {
@@ -46,7 +45,7 @@ class X11Thread {
     }
 
     // Runs `job` on the thread, connected first; waits for its result.
-    Status run(std::function<Status(Connection&)> job) {
+    Status run(std::function<Status(Session&)> job) {
         std::lock_guard one_caller(callers_);
         std::unique_lock lock(mutex_);
         job_ = std::move(job);
@@ -69,31 +68,30 @@ class X11Thread {
         XSetIOErrorHandler(note_io_error);
         for (;;) {
             serve_events();
-            std::function<Status(Connection&)> job;
+            std::function<Status(Session&)> job;
             {
                 std::lock_guard lock(mutex_);
                 job = std::exchange(job_, nullptr);
             }
             if (job) {
                 Status result = connect();
-                if (result.ok()) result = job(connection_);
-                if (result.ok() && connection_.lost) {
-                    result =
-                        Status::failure("Lost the connection to X display " + connection_.name);
+                if (result.ok()) result = job(session_);
+                if (result.ok() && session_.lost) {
+                    result = Status::failure("Lost the connection to X display " + session_.name);
                 }
-                if (keyboard_.has_bindings()) restore_at_ = Clock::now() + RESTORE_AFTER;
+                if (session_.keyboard.has_bindings()) restore_at_ = Clock::now() + KEY_SETTLE_TIME;
                 std::lock_guard lock(mutex_);
                 result_ = std::move(result);
                 finished_.notify_all();
                 continue;
             }
-            if (connection_.lost) disconnect();
+            if (session_.lost) disconnect();
 
             int timeout = -1;
-            if (connection_.display && keyboard_.has_bindings()) {
+            if (session_.display && session_.keyboard.has_bindings()) {
                 const auto left = restore_at_ - Clock::now();
                 if (left <= Clock::duration::zero()) {
-                    keyboard_.restore(connection_.display);
+                    session_.keyboard.restore(session_.display);
                     continue;
                 }
                 timeout =
@@ -101,7 +99,7 @@ class X11Thread {
             }
             pollfd fds[2] = {
                 {wake_read_, POLLIN, 0},
-                {connection_.display ? ConnectionNumber(connection_.display) : -1, POLLIN, 0}};
+                {session_.display ? ConnectionNumber(session_.display) : -1, POLLIN, 0}};
             poll(fds, 2, timeout);
             char drained[64];
             while (read(wake_read_, drained, sizeof drained) > 0) {
@@ -111,37 +109,35 @@ class X11Thread {
 
     // Answers clipboard requests; events another call already read are waiting in the queue.
     void serve_events() {
-        while (connection_.display && !connection_.lost && XPending(connection_.display) > 0) {
+        while (session_.display && !session_.lost && XPending(session_.display) > 0) {
             XEvent event;
-            XNextEvent(connection_.display, &event);
-            clipboard_.handle_event(connection_.display, event);
+            XNextEvent(session_.display, &event);
+            session_.clipboard.handle_event(session_.display, event);
         }
     }
 
     Status connect() {
-        if (connection_.lost) disconnect();
-        if (connection_.display) return Status::success();
+        if (session_.lost) disconnect();
+        if (session_.display) return Status::success();
         const char* name = std::getenv("DISPLAY");
         if (!name || !*name) return Status::failure("No X display (DISPLAY is not set)");
         Display* display = XOpenDisplay(name);
         if (!display)
             return Status::failure(std::string("No X display (cannot open ") + name + ")");
-        connection_ = Connection{display, false, false, name};
-        XSetIOErrorExitHandler(display, note_connection_lost, &connection_.lost);
+        session_ = Session{display, false, false, name, {}, {}};
+        XSetIOErrorExitHandler(display, note_connection_lost, &session_.lost);
         int event = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion, opcode = 0;
         const bool xkb = XkbQueryExtension(display, &opcode, &event, &error, &major, &minor);
         const bool xtest = XTestQueryExtension(display, &event, &error, &major, &minor);
-        connection_.can_type = xkb && xtest;
-        Status attached = clipboard_.attach(display);
+        session_.can_type = xkb && xtest;
+        Status attached = session_.clipboard.attach(display);
         if (!attached.ok()) disconnect();
         return attached;
     }
 
     void disconnect() {
-        if (connection_.display) XCloseDisplay(connection_.display);
-        connection_ = Connection{};
-        keyboard_.forget();
-        clipboard_.forget();
+        if (session_.display) XCloseDisplay(session_.display);
+        session_ = Session{};
     }
 
     using Clock = std::chrono::steady_clock;
@@ -149,19 +145,13 @@ class X11Thread {
     std::mutex callers_;  // one job at a time
     std::mutex mutex_;
     std::condition_variable finished_;
-    std::function<Status(Connection&)> job_;
+    std::function<Status(Session&)> job_;
     std::optional<Status> result_;
     int wake_read_ = -1, wake_write_ = -1;
 
     // The thread's own.
-    Connection connection_;
-    X11Keyboard keyboard_;
-    X11Clipboard clipboard_;
+    Session session_;
     Clock::time_point restore_at_;
-
-  public:
-    X11Keyboard& keyboard() { return keyboard_; }
-    X11Clipboard& clipboard() { return clipboard_; }
 };
 
 }  // namespace
@@ -172,9 +162,9 @@ X11Errors& x11_errors() {
 }
 
 std::optional<std::string> start_x11_desktop() {
-    Status started = X11Thread::instance().run([](Connection& connection) {
-        if (connection.can_type) return Status::success();
-        return Status::failure("X display " + connection.name +
+    Status started = X11Thread::instance().run([](Session& session) {
+        if (session.can_type) return Status::success();
+        return Status::failure("X display " + session.name +
                                " has no XTEST or XKB extension: scans are copied, not typed");
     });
     if (started.ok()) return std::nullopt;
@@ -185,16 +175,14 @@ std::optional<std::string> start_x11_desktop() {
 }
 
 Status x11_type_text(std::string_view utf8, NamedKey suffix, unsigned key_delay_ms) {
-    X11Thread& thread = X11Thread::instance();
-    return thread.run([&](Connection& connection) {
-        if (!connection.can_type) return Status::failure("The X display cannot be typed into");
-        return thread.keyboard().type(connection.display, utf8, suffix, key_delay_ms);
+    return X11Thread::instance().run([&](Session& session) {
+        if (!session.can_type) return Status::failure("The X display cannot be typed into");
+        return session.keyboard.type(session.display, utf8, suffix, key_delay_ms);
     });
 }
 
 Status x11_copy_text(std::string_view utf8) {
-    X11Thread& thread = X11Thread::instance();
-    return thread.run([&](Connection& connection) {
-        return thread.clipboard().own(connection.display, std::string(utf8));
+    return X11Thread::instance().run([&](Session& session) {
+        return session.clipboard.own(session.display, std::string(utf8));
     });
 }

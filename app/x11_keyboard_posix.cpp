@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "app/x11_parts.h"
 
@@ -160,48 +161,51 @@ Status X11Keyboard::type(Display* display, std::string_view utf8, NamedKey suffi
         if (keymap.is_spare(static_cast<KeyCode>(code))) spare.push_back(code);
     }
 
+    // Every key is found before the first is sent: a text is typed whole or not at all.
     std::map<KeySym, Stroke> found;
-    std::set<KeyCode> used_in_round;  // bound codes this round still needs
+    std::set<KeySym> missing;
+    for (uint32_t keysym : keysyms) {
+        if (found.count(keysym) || missing.count(keysym)) continue;
+        if (std::optional<Stroke> stroke = keymap.find(keysym)) {
+            found.emplace(keysym, *stroke);
+        } else {
+            missing.insert(keysym);
+        }
+    }
+    if (!missing.empty() && spare.empty() && bound_.empty()) {
+        return Status::failure("No spare key code for a character");
+    }
+
+    // A spare code; bindings of ours are only rebound after being given back (see below).
+    const auto free_code = [&]() -> std::optional<KeyCode> {
+        if (spare.empty()) return std::nullopt;
+        KeyCode code = spare.back();
+        spare.pop_back();
+        return code;
+    };
     for (uint32_t keysym : keysyms) {
         auto known = found.find(keysym);
         if (known == found.end()) {
-            std::optional<Stroke> stroke = keymap.find(keysym);
-            if (!stroke) {
-                // A spare code, else one of our bindings that this round does not use.
-                std::optional<KeyCode> code;
-                if (!spare.empty()) {
-                    code = spare.back();
-                    spare.pop_back();
-                } else {
-                    for (const auto& [bound_code, bound_keysym] : bound_) {
-                        if (!used_in_round.count(bound_code)) {
-                            code = bound_code;
-                            break;
-                        }
-                    }
-                }
-                if (!code && !used_in_round.empty()) {
-                    // More distinct characters than spare codes: let the server deliver what
-                    // was typed so far, then reuse the codes.
-                    XSync(display, False);
-                    used_in_round.clear();
-                    for (auto it = found.begin(); it != found.end();) {
-                        it = bound_.count(it->second.code) ? found.erase(it) : std::next(it);
-                    }
-                    code = bound_.begin()->first;
-                }
-                if (!code) return Status::failure("No spare key code for a character");
-                for (auto it = found.begin(); it != found.end();) {
-                    it = it->second.code == *code ? found.erase(it) : std::next(it);
-                }
-                bind_key(display, *code, keysym);
-                bound_[*code] = keysym;
-                stroke = Stroke{*code, {}};
+            std::optional<KeyCode> code = free_code();
+            if (!code) {
+                // More distinct characters than spare codes: let the receiving program look
+                // up what was typed so far, give every binding back, and start on fresh codes.
+                // (Rebinding a bound code straight to another keysym leaves programs using
+                // Xlib with the old keysym.)
+                XSync(display, False);
+                std::this_thread::sleep_for(KEY_SETTLE_TIME);
+                for (const auto& [bound_code, bound_keysym] : bound_) spare.push_back(bound_code);
+                std::erase_if(found,
+                              [&](const auto& entry) { return bound_.count(entry.second.code); });
+                restore(display);
+                code = free_code();
             }
-            known = found.emplace(keysym, *stroke).first;
+            if (!code) return Status::failure("No spare key code for a character");
+            bind_key(display, *code, keysym);
+            bound_[*code] = keysym;
+            known = found.emplace(keysym, Stroke{*code, {}}).first;
         }
         const Stroke& stroke = known->second;
-        if (bound_.count(stroke.code)) used_in_round.insert(stroke.code);
         for (KeyCode modifier : stroke.modifiers) XTestFakeKeyEvent(display, modifier, True, 0);
         XTestFakeKeyEvent(display, stroke.code, True, key_delay_ms);
         XTestFakeKeyEvent(display, stroke.code, False, 0);

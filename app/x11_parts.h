@@ -29,6 +29,10 @@ struct X11Errors {
 };
 X11Errors& x11_errors();
 
+// How long the receiving program may take to look up the keysym of a key it was sent. A spare
+// key code's binding is undone, or the code rebound, only after typing has been quiet this long.
+inline constexpr std::chrono::milliseconds KEY_SETTLE_TIME{500};
+
 // Synthetic keystrokes through XTEST. Characters without a key in the current layout are typed
 // on a spare key code bound to their keysym; the bindings are undone by restore(), which the
 // thread calls once typing has been quiet for a moment (undoing them at once would race with
@@ -38,7 +42,6 @@ class X11Keyboard {
     Status type(Display* display, std::string_view utf8, NamedKey suffix, unsigned key_delay_ms);
     bool has_bindings() const { return !bound_.empty(); }
     void restore(Display* display);
-    void forget() { bound_.clear(); }  // the connection is gone; so are its bindings
 
   private:
     std::map<unsigned char, unsigned long> bound_;  // spare key code -> keysym bound to it
@@ -50,7 +53,6 @@ class X11Clipboard {
     Status attach(Display* display);
     Status own(Display* display, std::string text);
     void handle_event(Display* display, const XEvent& event);
-    void forget() { window_ = 0, owned_ = false, text_.clear(); }
 
   private:
     void answer(Display* display, const XSelectionRequestEvent& request);

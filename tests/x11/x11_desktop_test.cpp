@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "app/utf8.h"
 #include "tests/support/net_client.h"
 #include "tests/support/receiver_process.h"
 #include "tests/x11/x_display.h"
@@ -105,6 +106,13 @@ TEST_F(X11Desktop, TypesAsciiAccentsEuroAndEmojiExactlyWithEnterAsAsked) {
         },
         LIMIT))
         << "the spare key codes were not given back";
+}
+
+TEST_F(X11Desktop, MoreDistinctCharactersThanSpareKeyCodesStillArriveInOrder) {
+    std::string text;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 300; ++c) append_utf8(text, c);  // CJK, no keys
+    ASSERT_TRUE(post_scan(receiver_->port, scan_json(text)));
+    expect_typed(text + "\n");
 }
 
 TEST_F(X11Desktop, AnotherLayoutKeepsEveryCharacter) {
