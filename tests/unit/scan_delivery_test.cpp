@@ -121,7 +121,9 @@ TEST(X11Text, Latin1ForTheStringTarget) {
                                "e"),
               "Gr\xFC\xDF"
               "e");
-    EXPECT_EQ(latin1_from_utf8("\xE2\x82\xAC1\xF0\x9F\x98\x80"), "?1?");
+    EXPECT_EQ(latin1_from_utf8("\xE2\x82\xAC"
+                               "1\xF0\x9F\x98\x80"),
+              "?1?");
     EXPECT_EQ(latin1_from_utf8("a\r\nb"), "a\r\nb");
 }
 
