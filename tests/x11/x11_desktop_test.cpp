@@ -192,6 +192,26 @@ TEST_F(X11Desktop, ClipboardServesTheExactTextUntilAnotherProgramTakesIt) {
     EXPECT_EQ(clipboard_text(*display_), "again") << "the next scan takes the clipboard again";
 }
 
+TEST_F(X11Desktop, NoTypeNoCopyAndNoEnterMeanTheSameAsOnWindows) {
+    ReceiverProcess copy_only =
+        start_receiver_process({{"DISPLAY", display_->name}}, {"--no-type"});
+    ASSERT_TRUE(copy_only.process);
+    ASSERT_TRUE(post_scan(copy_only.port, scan_json("COPYONLY")));
+    EXPECT_TRUE(copy_only.process->wait_for_line_containing(ends_with_outcome("COPYONLY", "Copied"),
+                                                            LIMIT));
+    EXPECT_EQ(clipboard_text(*display_), "COPYONLY");
+
+    ReceiverProcess type_only =
+        start_receiver_process({{"DISPLAY", display_->name}}, {"--no-copy", "--no-enter"});
+    ASSERT_TRUE(type_only.process);
+    ASSERT_TRUE(post_scan(type_only.port, scan_json("TYPEONLY", "true")));
+    EXPECT_TRUE(
+        type_only.process->wait_for_line_containing(ends_with_outcome("TYPEONLY", "Typed"), LIMIT));
+    // Replies come after delivery, so keys of the first scan would be in the sink by now.
+    expect_typed("TYPEONLY");
+    EXPECT_EQ(clipboard_text(*display_), "COPYONLY");
+}
+
 TEST(X11NoDisplay, ScansAreReceivedAndLoggedOnly) {
     struct Case {
         std::string display;
