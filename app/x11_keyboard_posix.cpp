@@ -161,7 +161,8 @@ Status X11Keyboard::type(Display* display, std::string_view utf8, NamedKey suffi
         if (keymap.is_spare(static_cast<KeyCode>(code))) spare.push_back(code);
     }
 
-    // Every key is found before the first is sent: a text is typed whole or not at all.
+    // Every key is looked up before the first is sent: a text that cannot be typed for want of
+    // spare key codes fails before any key of it is sent.
     std::map<KeySym, Stroke> found;
     std::set<KeySym> missing;
     for (uint32_t keysym : keysyms) {
