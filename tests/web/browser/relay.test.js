@@ -6,6 +6,7 @@ import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
 import { BLUETOOTH_STAND_IN, openScanner, storedHistory } from '../helpers/browser.js';
 import { startReceiver } from '../helpers/receiver.js';
+import { startDisplayWithSink } from '../helpers/x11.js';
 import { EAN13_TEXT, UPCE_TEXT } from '../helpers/clips.js';
 
 const COMPUTER = 'QUILLMARK-PC';
@@ -190,6 +191,23 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     scans.release(1);
     await waitForMetaEnd(page, ' · Sent via Wi-Fi');
     assert.equal((await storedHistory(page)).length, 2);
+  });
+});
+
+describe('the Linux receiver on an X display', () => {
+  it('types the code the camera scanned into the focused window, with Enter', T, async () => {
+    const display = await startDisplayWithSink();
+    const receiver = await startReceiver({ env: { COMPUTERNAME: COMPUTER, DISPLAY: display.name } });
+    try {
+      const page = await openPairingUrl(receiver);
+      await waitForBadge(page, `Connected (${COMPUTER})`);
+      assert.deepEqual(await scanOnce(page), { format: 'EAN-13', text: EAN13_TEXT, confidence: 100 });
+      await receiver.waitForLine(/\(100% - Copied & Typed\+Enter\)$/);
+      await display.waitForTyped(`${EAN13_TEXT}\n`);
+    } finally {
+      await receiver.stop();
+      await display.stop();
+    }
   });
 });
 
