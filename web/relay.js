@@ -179,6 +179,9 @@ function clearRelayBanner() {
   banner.shown = '';
 }
 
+// Why the waiting list is still waiting, with the likely cause once retries keep failing.
+let lastWifiFailure = '';
+
 // The scan whose overlay says "Waiting to send", with the channels that did deliver it.
 let shownWaiting = null;
 
@@ -196,6 +199,7 @@ async function autoRelayScan(entry, { repaint = false } = {}) {
       page.markSent(entry.id, 'Wi-Fi');
     } else if (fate.status === 'waiting') {
       waiting = true;
+      if (fate.error) lastWifiFailure = errorMessage(fate.error);
     }
     const failure = {
       waiting: fate.error && `Wi-Fi auto-send failed: ${errorMessage(fate.error)}`,
@@ -237,9 +241,6 @@ function onWaitingScanSent(record) {
   }
   if (shownWaiting?.id === record.id) shownWaiting = null;
 }
-
-// Why the waiting list is still waiting, with the likely cause once retries keep failing.
-let lastWifiFailure = '';
 
 function onWaitingScanFailed(error, { failures }) {
   lastWifiFailure = errorMessage(error);
