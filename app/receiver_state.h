@@ -11,6 +11,7 @@
 
 #include "app/desktop.h"
 #include "app/receiver_settings.h"
+#include "app/recent_scan_ids.h"
 #include "net/adapter_entry.h"
 
 // Posted to the main window after a line is queued; no parameters.
@@ -33,6 +34,7 @@ struct ReceiverState {
     std::atomic<bool> auto_type{true};
     std::atomic<bool> press_enter{true};
     std::atomic<bool> copy_to_clipboard{true};
+    RecentScanIds delivered_scan_ids;  // own lock, never held with another
 
     // Headless mode: no window will ever drain the queue, so lines go straight here instead.
     std::FILE* log_output = nullptr;

@@ -5,6 +5,15 @@
 
 #include "app/receiver_state.h"
 
+namespace {
+
+std::string time_stamp_now() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return utc_time_stamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+}
+
+}  // namespace
+
 void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request) {
     std::string outcome;
     const auto add_outcome = [&outcome](const char* word) {
@@ -29,9 +38,11 @@ void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest pres
     state.received_count.fetch_add(1);
     if (outcome.empty()) outcome = "Received";
 
-    auto now = std::chrono::system_clock::now().time_since_epoch();
-    int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
-    push_log_line(state, scan_log_line(utc_time_stamp(seconds), scan, outcome));
+    push_log_line(state, scan_log_line(time_stamp_now(), scan, outcome));
+}
+
+void report_repeated_scan(ReceiverState& state, const Scan& scan) {
+    push_log_line(state, scan_log_line(time_stamp_now(), scan, "Already received"));
 }
 
 std::string utc_time_stamp(int64_t seconds_since_epoch) {

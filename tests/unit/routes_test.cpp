@@ -193,6 +193,55 @@ TEST_F(Routes, ScanEchoEscapesWhatJsonNeeds) {
     EXPECT_EQ(typed, std::vector<std::string>{"a\"b\\c\td/e"});
 }
 
+TEST_F(Routes, ScanWithAKnownIdIsAnsweredAgainButNotDelivered) {
+    const std::string body = R"({"text":"ID-1","format":"EAN-13","id":"scan-1-a"})";
+    const HttpResponse first = post_scan(body);
+    (void)take_log_lines(*state);
+    // The same id written with an escape is the same id.
+    const HttpResponse again =
+        post_scan(R"({"text":"ID-1","format":"EAN-13","id":"scan-1-\u0061"})");
+    EXPECT_EQ(again.status, "200 OK");
+    EXPECT_EQ(again.body, first.body);
+    EXPECT_EQ(typed, std::vector<std::string>{"ID-1"});
+    EXPECT_EQ(copied, std::vector<std::string>{"ID-1"});
+    EXPECT_EQ(state->received_count.load(), 1u);
+    const std::vector<std::string> log = take_log_lines(*state);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].substr(10), " [EAN-13] ID-1 (100% - Already received)");
+
+    // No id, an empty id or an id that is not a string: delivered every time.
+    for (const char* other :
+         {R"({"text":"ID-1"})", R"({"text":"ID-1","id":""})", R"({"text":"ID-1","id":7})"}) {
+        post_scan(other), post_scan(other);
+    }
+    EXPECT_EQ(typed.size(), 7u);
+}
+
+TEST_F(Routes, ScanIdsBeyondTheLimitAreRefused) {
+    const std::string longest(MAX_SCAN_ID_BYTES, 'x');
+    EXPECT_EQ(post_scan(R"({"text":"A","id":")" + longest + "\"}").status, "200 OK");
+    // 127 ASCII bytes and one two-byte character: 129 bytes, although 128 characters.
+    const HttpResponse refused =
+        post_scan(R"({"text":"A","id":")" + longest.substr(1) + "\xc3\xa9\"}");
+    EXPECT_EQ(refused.status, "400 Bad Request");
+    EXPECT_EQ(refused.content_type, "application/json; charset=utf-8");
+    EXPECT_EQ(refused.body, R"({"ok":false,"error":"Scan id longer than 128 bytes"})");
+    EXPECT_EQ(typed.size(), 1u);
+    EXPECT_EQ(state->received_count.load(), 1u);
+}
+
+TEST_F(Routes, OldestScanIdIsForgottenFirst) {
+    const auto scan_with_id = [](size_t n) {
+        return R"({"text":"N)" + std::to_string(n) + R"(","id":"scan-)" + std::to_string(n) + "\"}";
+    };
+    for (size_t n = 0; n <= MAX_REMEMBERED_SCAN_IDS; ++n) post_scan(scan_with_id(n));
+    ASSERT_EQ(typed.size(), MAX_REMEMBERED_SCAN_IDS + 1);
+    post_scan(scan_with_id(1));  // still remembered
+    post_scan(scan_with_id(0));  // pushed out by the last one
+    EXPECT_EQ(typed.size(), MAX_REMEMBERED_SCAN_IDS + 2);
+    EXPECT_EQ(typed.back(), "N0");
+}
+
 TEST(JsonQuote, EscapesOnlyQuoteBackslashAndControls) {
     // clang-format off
     const std::pair<std::string_view, std::string_view> cases[] = {
