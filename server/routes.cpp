@@ -34,7 +34,10 @@ HttpResponse scan_response(std::string_view raw_body, ReceiverState& state) {
         scan.format = std::move(*format);
     }
     scan.confidence = parse_confidence(body);
-    deliver_scan(state, scan, parse_press_enter(body));
+    if (!accept_scan(state, scan, parse_press_enter(body))) {
+        return json_response("503 Service Unavailable",
+                             R"({"ok":false,"error":"Too many scans are waiting to be typed"})");
+    }
     return json_response("200 OK", R"({"ok":true,"scan":{"text":)" + json_quote(scan.text) +
                                        R"(,"format":)" + json_quote(scan.format) +
                                        R"(,"confidence":)" + std::to_string(scan.confidence) +

@@ -76,8 +76,9 @@ LRESULT on_create(HWND window, ReceiverState& state) {
     const std::string url = pairing_url(state);
     const uint16_t port = state.port.load(std::memory_order_relaxed);
     for (const ControlLayout& layout : WINDOW_CONTROLS) {
-        HWND control = create_child_control(window, instance, font, layout,
-                                            initial_control_text(layout, url, port));
+        HWND control =
+            create_child_control(window, instance, font, layout,
+                                 initial_control_text(layout, url, port, state.typing.suffix_key));
         if (control) prepare_control(control, layout.id, state);
     }
     refresh_endpoint_views(window, state);
