@@ -372,8 +372,10 @@ TEST_F(Delivery, PacedScansAreAcceptedAtOnceAndTypedInArrivalOrder) {
     }
     fake.changed.notify_all();
 
+    // Waits for the last line; the deadline only ends a hang, on however slow a machine.
     std::vector<std::string> lines;
-    for (int tries = 0; tries < 1000 && lines.size() < MAX_WAITING_SCANS + 1; ++tries) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (lines.size() < MAX_WAITING_SCANS + 1 && std::chrono::steady_clock::now() < deadline) {
         std::vector<std::string> more = take_log_lines(*state);
         lines.insert(lines.end(), more.begin(), more.end());
         if (more.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -1,0 +1,38 @@
+"""Key-code typing under a German keyboard layout: each character is pressed on the key the
+layout puts it on, so the text arrives as sent (z and y swap places on a German keyboard)."""
+
+import unittest
+
+from quillmark_wine import VK_PACKET, Receiver, TargetWindow, open_module_session, post_scan
+
+session = None
+work_dir = None
+target = None
+
+
+def setUpModule():
+    global session, work_dir, target
+    session, work_dir = open_module_session("keyboard_layout", x_keyboard_layout="de")
+    target = TargetWindow(session, work_dir)
+    unittest.addModuleCleanup(target.close)
+    target.wait_focused()
+
+
+class GermanLayout(unittest.TestCase):
+    def test_key_codes_type_the_exact_text(self):
+        receiver = Receiver.headless(session, work_dir, "--type-mode", "keys").wait_listening()
+        self.addCleanup(receiver.stop)
+        # z/y and the symbols that move, AltGr characters, a dead key's character and umlauts.
+        for text in ("zy", "ZY-zy#@€^°ß?äÖü'\"/(=)&_;:<>|~{}[]\\"):
+            with self.subTest(text):
+                target.clear()
+                self.assertEqual(post_scan(receiver.port, {"text": text}).status, 200)
+                snapshot = target.wait_until(lambda s: s.edit == text + "\r\n")
+                self.assertEqual(snapshot.edit, text + "\r\n")
+        # Letters went as key presses, not as Unicode packets.
+        self.assertEqual([c for _, key, c in snapshot.typed if key == VK_PACKET and c in "zyZY"],
+                         [])
+
+
+if __name__ == "__main__":
+    unittest.main()
