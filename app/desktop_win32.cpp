@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "app/desktop.h"
@@ -55,6 +57,27 @@ bool key_types_unit(HKL layout, UINT virtual_key, UINT scan_code, uint8_t modifi
     return count == 1 && typed[0] == unit;  // -1 is a dead key
 }
 
+LayoutKey ask_layout_key(HKL layout, char16_t unit, SHORT found) {
+    const auto virtual_key = static_cast<uint16_t>(found & 0xFF);
+    const auto modifiers = static_cast<uint8_t>((found >> 8) & 0xFF);
+    const auto scan_code =
+        static_cast<uint16_t>(MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout));
+    const bool dead = !key_types_unit(layout, virtual_key, scan_code, modifiers, unit);
+    return LayoutKey{virtual_key, scan_code, modifiers, dead};
+}
+
+// Each question to the system costs several milliseconds per character under Wine, and what a
+// loaded layout answers never changes, so every answer is kept.
+template <typename Answer, typename Ask>
+Answer remembered(HKL layout, uint32_t question, Ask ask) {
+    static std::mutex lock;
+    static std::map<std::pair<HKL, uint32_t>, Answer> answers;
+    std::lock_guard guard(lock);
+    auto [entry, added] = answers.try_emplace({layout, question});
+    if (added) entry->second = ask();
+    return entry->second;
+}
+
 }  // namespace
 
 KeyboardLayout foreground_keyboard_layout() {
@@ -62,18 +85,19 @@ KeyboardLayout foreground_keyboard_layout() {
     DWORD thread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
     HKL layout = GetKeyboardLayout(thread);
     return KeyboardLayout{
-        [layout](char16_t unit) -> std::optional<LayoutKey> {
-            SHORT found = VkKeyScanExW(static_cast<WCHAR>(unit), layout);
-            if (found == -1) return std::nullopt;
-            const auto virtual_key = static_cast<uint16_t>(found & 0xFF);
-            const auto modifiers = static_cast<uint8_t>((found >> 8) & 0xFF);
-            const auto scan_code =
-                static_cast<uint16_t>(MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout));
-            const bool dead = !key_types_unit(layout, virtual_key, scan_code, modifiers, unit);
-            return LayoutKey{virtual_key, scan_code, modifiers, dead};
+        [layout](char16_t unit) {
+            return remembered<std::optional<LayoutKey>>(
+                layout, unit, [layout, unit]() -> std::optional<LayoutKey> {
+                    SHORT found = VkKeyScanExW(static_cast<WCHAR>(unit), layout);
+                    if (found == -1) return std::nullopt;
+                    return ask_layout_key(layout, unit, found);
+                });
         },
         [layout](uint16_t virtual_key) {
-            return static_cast<uint16_t>(MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout));
+            return remembered<uint16_t>(layout, virtual_key, [layout, virtual_key] {
+                return static_cast<uint16_t>(
+                    MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout));
+            });
         },
     };
 }

@@ -171,7 +171,8 @@ class Snapshot:
     focus: bool
     second: str = ""  # the one-line box below the edit control
     second_focus: bool = False
-    # (key-down time in ms, its virtual key, character) per character typed since clear
+    # (key-down time in ms, its virtual key and scan code, character) per character typed since
+    # clear
     typed: list = None
 
 
@@ -209,7 +210,7 @@ class TargetWindow:
 
     def dump(self):
         response = self.request("dump")
-        typed = [(int(time), int(key), chr(int(unit))) for time, key, unit in
+        typed = [(int(time), int(key), int(scan), chr(int(unit))) for time, key, scan, unit in
                  (line.split() for line in (self._read("chars.out") or "").splitlines())]
         return Snapshot(edit=self._read("edit.out") or "", clipboard=self._read("clipboard.out"),
                         foreground="foreground yes" in response,

@@ -5,10 +5,10 @@
 // to. It answers requests that the Linux side drops into its current directory (see
 // tests/wine/README.md):
 //   file "request" holding "dump N"  -> writes edit.out (the edit text), second.out (the
-//                                       one-line box's text), chars.out (a line "TIME VK UNIT"
-//                                       per character typed since "clear": the system's time
-//                                       in ms and the virtual key of its key-down message, and
-//                                       the UTF-16 unit)
+//                                       one-line box's text), chars.out (a line "TIME VK SCAN
+//                                       UNIT" per character typed since "clear": the system's
+//                                       time in ms, the virtual key and scan code of its
+//                                       key-down message, and the UTF-16 unit)
 //                                       and, if the clipboard holds text, clipboard.out; then
 //                                       "response": "done N" plus lines "foreground yes|no",
 //                                       "focus yes|no" and "second-focus yes|no"
@@ -148,6 +148,7 @@ std::unique_ptr<OpenedClipboard> held_clipboard;
 struct TypedCharacter {
     DWORD key_time;
     WPARAM virtual_key;  // VK_PACKET for a Unicode packet
+    unsigned scan_code;
     wchar_t unit;
 };
 std::vector<TypedCharacter> typed_characters;
@@ -157,8 +158,9 @@ void record_key_message(const MSG& message) {
     if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
         last_key_down = message;
     } else if (message.message == WM_CHAR) {
-        typed_characters.push_back(
-            {last_key_down.time, last_key_down.wParam, static_cast<wchar_t>(message.wParam)});
+        typed_characters.push_back({last_key_down.time, last_key_down.wParam,
+                                    unsigned(last_key_down.lParam >> 16) & 0xFF,
+                                    static_cast<wchar_t>(message.wParam)});
     }
 }
 
@@ -166,7 +168,7 @@ std::string typed_characters_text() {
     std::string text;
     for (const TypedCharacter& c : typed_characters) {
         text += std::to_string(c.key_time) + " " + std::to_string(c.virtual_key) + " " +
-                std::to_string(unsigned(c.unit)) + "\n";
+                std::to_string(c.scan_code) + " " + std::to_string(unsigned(c.unit)) + "\n";
     }
     return text;
 }

@@ -124,8 +124,10 @@ class KeyCodes(DeliveryCase):
         self.assertEqual(len(PRINTABLE_ASCII), 95)
         self.deliver({"text": PRINTABLE_ASCII}, typed=PRINTABLE_ASCII + "\r\n",
                      clipboard=PRINTABLE_ASCII, outcome="Copied & Typed+Enter")
-        packets = [c for _, key, c in target.dump().typed if key == VK_PACKET]
-        self.assertEqual(packets, [], "every ASCII character has a key on a US keyboard")
+        # Every ASCII character has a key on a US keyboard. X's keymap also puts ( and ) on
+        # two keypad keys that have no Windows key; Wine picks those, so they fall back.
+        packets = {c for _, key, _, c in target.dump().typed if key == VK_PACKET}
+        self.assertLessEqual(packets, {"(", ")"})
         self.receiver.wait_for_output(
             "Typing: key codes, no pause between characters, Enter after each scan")
 
@@ -133,7 +135,7 @@ class KeyCodes(DeliveryCase):
         text = "a\u00e9b\u20acc\U0001F600d"
         self.deliver({"text": text}, typed=text + "\r\n", clipboard=text,
                      outcome="Copied & Typed+Enter")
-        packets = "".join(c for _, key, c in target.dump().typed if key == VK_PACKET)
+        packets = "".join(c for _, key, _, c in target.dump().typed if key == VK_PACKET)
         # The emoji's two halves arrive as two characters.
         self.assertEqual(packets, "\u00e9\u20ac\ud83d\ude00")
 
@@ -163,7 +165,7 @@ class KeyDelay(DeliveryCase):
         self.deliver({"text": "PACED-1234"}, typed="PACED-1234\r\n", clipboard="PACED-1234",
                      outcome="Copied & Typed+Enter")
         typed = target.dump().typed
-        self.assertEqual("".join(c for _, _, c in typed), "PACED-1234\r")
+        self.assertEqual("".join(c for *_, c in typed), "PACED-1234\r")
         # The times are the system's own stamps of each key press, so a busy target window
         # cannot bunch them up; 5 ms of slack for the clock's granularity.
         gaps = [later[0] - earlier[0] for earlier, later in zip(typed, typed[1:])]
