@@ -1,5 +1,7 @@
 #include "app/delivery_queue.h"
 
+#include <system_error>
+
 DeliveryQueue::~DeliveryQueue() {
     {
         std::lock_guard guard(lock_);
@@ -14,8 +16,14 @@ bool DeliveryQueue::post(std::function<void()> job) {
     {
         std::lock_guard guard(lock_);
         if (waiting_.size() >= capacity_) return false;
+        if (!thread_.joinable()) {
+            try {
+                thread_ = std::thread([this] { run(); });
+            } catch (const std::system_error&) {
+                return false;  // no thread to type it: refused like a full queue
+            }
+        }
         waiting_.push_back(std::move(job));
-        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     }
     changed_.notify_one();
     return true;

@@ -18,7 +18,8 @@ class DeliveryQueue {
     DeliveryQueue(const DeliveryQueue&) = delete;
     DeliveryQueue& operator=(const DeliveryQueue&) = delete;
 
-    // False, and the job is dropped, when `capacity` jobs are already waiting.
+    // False, and the job is dropped, when `capacity` jobs are already waiting (or no thread
+    // could be started).
     bool post(std::function<void()> job);
 
   private:
