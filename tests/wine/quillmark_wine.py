@@ -26,6 +26,13 @@ ARTIFACTS = os.environ.get("QUILLMARK_WINE_ARTIFACTS",
                            os.path.join(SOURCE_DIR, "build", "wine-artifacts"))
 RECEIVER_EXE = os.path.join(WINDOWS_BUILD, "quillmark-receiver.exe")
 TARGET_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "target_window.exe")
+PROBE_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "window_probe.exe")
+
+
+def project_version():
+    """The version in the top CMakeLists.txt's project(): what the exe must carry."""
+    with open(os.path.join(SOURCE_DIR, "CMakeLists.txt")) as cmake_lists:
+        return re.search(r"project\(quillmark VERSION (\d+\.\d+\.\d+)", cmake_lists.read())[1]
 
 
 def require_windows_build():
@@ -42,18 +49,18 @@ def fresh_directory(*parts):
     return path
 
 
-def open_session(suite_name, x_keyboard_layout=None):
-    """A started WineSession whose logs go to the suite's artifact directory."""
+def open_session(suite_name, **options):
+    """A started WineSession whose logs go to the suite's artifact directory; `options` go to
+    WineSession (e.g. `screen`, `x_keyboard_layout`)."""
     require_windows_build()
-    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"),
-                          x_keyboard_layout=x_keyboard_layout)
+    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"), **options)
     return session.__enter__()
 
 
-def open_module_session(suite_name, x_keyboard_layout=None):
-    """For a test module's setUpModule: the started session, closed by a module clean-up, and a
-    fresh directory for the module's run files."""
-    session = open_session(suite_name, x_keyboard_layout)
+def open_module_session(suite_name, **options):
+    """For a test module's setUpModule: the started session (`options` as for open_session),
+    closed by a module clean-up, and a fresh directory for the module's run files."""
+    session = open_session(suite_name, **options)
     unittest.addModuleCleanup(session.close)
     return session, fresh_directory(suite_name, "run")
 
