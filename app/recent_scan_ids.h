@@ -21,3 +21,6 @@ struct RecentScanIds {
 // Records `id` and returns true, or returns false when it is already recorded. Checking and
 // recording are one step, so of several requests carrying one id exactly one gets true.
 bool remember_scan_id(RecentScanIds& ids, std::string_view id);
+
+// Forgets `id` again: the scan it named was refused, so a resend of it must be delivered.
+void forget_scan_id(RecentScanIds& ids, std::string_view id);

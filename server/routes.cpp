@@ -41,10 +41,14 @@ HttpResponse scan_response(std::string_view raw_body, ReceiverState& state) {
                              R"({"ok":false,"error":"Scan id longer than 128 bytes"})");
     }
     // An empty id names no scan in particular: delivered like a scan without one.
-    if (id && !id->empty() && !remember_scan_id(state.delivered_scan_ids, *id)) {
+    const bool named = id && !id->empty();
+    if (named && !remember_scan_id(state.delivered_scan_ids, *id)) {
         report_repeated_scan(state, scan);
-    } else {
-        deliver_scan(state, scan, parse_press_enter(body));
+    } else if (!accept_scan(state, scan, parse_press_enter(body))) {
+        // Not typed, so a later resend of it must be typed, not taken for a repeat.
+        if (named) forget_scan_id(state.delivered_scan_ids, *id);
+        return json_response("503 Service Unavailable",
+                             R"({"ok":false,"error":"Too many scans are waiting to be typed"})");
     }
     // A resend gets the first answer again: it echoes the same record.
     return json_response("200 OK", R"({"ok":true,"scan":{"text":)" + json_quote(scan.text) +

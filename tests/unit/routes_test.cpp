@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +30,8 @@ class Routes : public testing::Test {
             copied.emplace_back(text);
             return Status::success();
         };
-        state->desktop.type_text = [this](std::string_view text, bool with_enter) {
+        state->desktop.type_text = [this](std::string_view text, bool with_enter,
+                                          const TypingOptions&) {
             typed.emplace_back(text);
             enters.push_back(with_enter);
             return Status::success();
@@ -240,6 +243,42 @@ TEST_F(Routes, OldestScanIdIsForgottenFirst) {
     post_scan(scan_with_id(0));  // pushed out by the last one
     EXPECT_EQ(typed.size(), MAX_REMEMBERED_SCAN_IDS + 2);
     EXPECT_EQ(typed.back(), "N0");
+}
+
+TEST_F(Routes, PacedScansAreAnsweredAtOnceUntilTooManyWait) {
+    state->typing.key_delay_ms = 10;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool started = false, held = true;
+    state->desktop.type_text = [&](std::string_view, bool, const TypingOptions&) {
+        std::unique_lock guard(lock);
+        started = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return !held; });
+        return Status::success();
+    };
+    // Answered while its typing has not even ended.
+    EXPECT_EQ(post_scan(R"({"text":"first"})").body,
+              R"({"ok":true,"scan":{"text":"first","format":"BARCODE","confidence":100}})");
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(10), [&] { return started; }));
+    }
+    for (size_t i = 0; i < MAX_WAITING_SCANS; ++i) {
+        ASSERT_EQ(post_scan(R"({"text":"waits"})").status, "200 OK") << i;
+    }
+    HttpResponse refused = post_scan(R"({"text":"late","id":"late-1"})");
+    EXPECT_EQ(refused.status, "503 Service Unavailable");
+    EXPECT_TRUE(remember_scan_id(state->delivered_scan_ids, "late-1"))
+        << "a refused scan's id is forgotten, so its resend is typed";
+    EXPECT_EQ(refused.content_type, "application/json; charset=utf-8");
+    EXPECT_EQ(refused.body, R"({"ok":false,"error":"Too many scans are waiting to be typed"})");
+    {
+        std::lock_guard guard(lock);
+        held = false;
+    }
+    changed.notify_all();
+    state.reset();  // ends the delivery thread while the fake it calls still exists
 }
 
 TEST(JsonQuote, EscapesOnlyQuoteBackslashAndControls) {
