@@ -16,6 +16,7 @@ struct ReceiverSettings {
 struct CommandLine {
     ReceiverSettings settings;
     bool headless = false;
+    bool pairing_key = false;  // --pairing-key: scans must carry the key of this start
 };
 
 // Arguments without the program path. Never fails: unknown options and bad values are ignored.

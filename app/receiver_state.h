@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/desktop.h"
+#include "app/log_throttle.h"
 #include "app/receiver_settings.h"
 #include "net/adapter_entry.h"
 
@@ -37,6 +38,12 @@ struct ReceiverState {
     // Headless mode: no window will ever drain the queue, so lines go straight here instead.
     std::FILE* log_output = nullptr;
     Desktop desktop = platform_desktop();
+
+    // With --pairing-key, the key every scan must carry; empty when none is asked. Set once at
+    // start-up, before the server starts.
+    std::string pairing_key;
+    // One "wrong pairing key" line per client address per 10 s.
+    LogThrottle refused_scan_log{std::chrono::seconds(10)};
 };
 
 std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settings,

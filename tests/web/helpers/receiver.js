@@ -44,21 +44,23 @@ function waitForLine(child, lines, pattern, timeoutMs) {
   });
 }
 
-// The pairing URL exactly as the receiver printed it, with the advertised address replaced by
-// 127.0.0.1 in the host and in the "pc" parameter alike: tests never reach a LAN address.
+// The pairing URL exactly as the receiver printed it (with its pairing key, if any), with the
+// advertised address replaced by 127.0.0.1 in the host and in the "pc" parameter alike: tests
+// never reach a LAN address.
 export function loopbackPairingUrl(printed) {
-  const match = printed.match(/^https:\/\/([\d.]+):(\d+)\/\?pc=https%3A%2F%2F([\d.]+)%3A(\d+)%2Fapi%2Fscan$/);
+  const match = printed.match(/^https:\/\/([\d.]+):(\d+)\/\?pc=https%3A%2F%2F([\d.]+)%3A(\d+)%2Fapi%2Fscan(%3Fkey%3D[\w-]+)?$/);
   if (!match || match[1] !== match[3] || match[2] !== match[4]) throw new Error(`not a pairing URL: ${printed}`);
   return printed.replaceAll(match[1], '127.0.0.1');
 }
 
 // Returns { origin, port, lines, waitForLine(pattern), pairingUrl(), stop() }. Lines are the
-// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings).
-export async function startReceiver({ env = {} } = {}) {
+// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings);
+// `options` are further command-line options.
+export async function startReceiver({ env = {}, options = [] } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = await freePort();
-    const child = spawn(path, ['--headless', '-p', String(port)], {
+    const child = spawn(path, ['--headless', '-p', String(port), ...options], {
       stdio: ['ignore', 'pipe', 'pipe'],
       env: { ...process.env, ...env },
     });
