@@ -19,7 +19,8 @@ struct ReceiverSettings {
 struct CommandLine {
     ReceiverSettings settings;
     bool headless = false;
-    std::string error;  // a bad typing option's value: the receiver must not start
+    std::string error;         // a bad typing option's value: the receiver must not start
+    bool pairing_key = false;  // --pairing-key: scans must carry the key of this start
 };
 
 // Arguments without the program path. Unknown options and bad port values are ignored; a bad

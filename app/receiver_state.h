@@ -11,6 +11,7 @@
 
 #include "app/delivery_queue.h"
 #include "app/desktop.h"
+#include "app/log_throttle.h"
 #include "app/receiver_settings.h"
 #include "app/recent_scan_ids.h"
 #include "net/adapter_entry.h"
@@ -44,6 +45,12 @@ struct ReceiverState {
     // Headless mode: no window will ever drain the queue, so lines go straight here instead.
     std::FILE* log_output = nullptr;
     Desktop desktop = platform_desktop();
+
+    // With --pairing-key, the key every scan must carry; empty when none is asked. Set once at
+    // start-up, before the server starts.
+    std::string pairing_key;
+    // One "wrong pairing key" line per client address per 10 s.
+    LogThrottle refused_scan_log{std::chrono::seconds(10)};
 
     // Last, so that its thread ends before anything it delivers with goes away.
     DeliveryQueue paced_scans{MAX_WAITING_SCANS};

@@ -7,11 +7,20 @@
 #include "app/receiver_state.h"
 #include "net/endpoint.h"
 #include "server/listener.h"
+#include "server/pairing_key.h"
 
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
                                               std::FILE* headless_output) {
     auto state = new_receiver_state(command_line.settings, list_lan_adapters());
     state->log_output = headless_output;
+    if (command_line.pairing_key) {
+        Result<std::string> key = new_pairing_key();
+        if (!key.ok()) {
+            push_log_line(*state, key.error());  // never serve unguarded when a key was asked
+            return state;
+        }
+        state->pairing_key = std::move(key.value());
+    }
     Status started = start_server(state);
     if (!started.ok()) push_log_line(*state, started.error());
     std::string typing = typing_settings_line(command_line.settings.typing);

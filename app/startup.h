@@ -9,8 +9,10 @@
 
 struct ReceiverState;
 
-// Builds the adapter list and the state, and starts the server; a failed start becomes the
-// first log line. With `headless_output`, log lines are printed there instead of queued.
+// Builds the adapter list and the state (with a fresh pairing key when asked for), and starts
+// the server; a failed start becomes the first log line, and without the key it asks for the
+// server does not start at all. With `headless_output`, log lines are printed there instead
+// of queued.
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
                                               std::FILE* headless_output);
 

@@ -19,13 +19,16 @@ std::string selected_lan_ip(ReceiverState& state) {
 }
 
 std::string pairing_url(ReceiverState& state) {
-    return pairing_url_for(selected_lan_ip(state), state.port.load(std::memory_order_relaxed));
+    return pairing_url_for(selected_lan_ip(state), state.port.load(std::memory_order_relaxed),
+                           state.pairing_key);
 }
 
-std::string pairing_url_for(const std::string& ip, uint16_t port) {
-    // Only the fixed characters need encoding: an IPv4 address and a port are digits and dots.
+std::string pairing_url_for(const std::string& ip, uint16_t port, const std::string& pairing_key) {
+    // Only the fixed characters need encoding: an IPv4 address and a port are digits and dots,
+    // and a base64url key holds nothing that needs it either.
     const std::string port_text = std::to_string(port);
-    const std::string endpoint = "https%3A%2F%2F" + ip + "%3A" + port_text + "%2Fapi%2Fscan";
+    std::string endpoint = "https%3A%2F%2F" + ip + "%3A" + port_text + "%2Fapi%2Fscan";
+    if (!pairing_key.empty()) endpoint += "%3Fkey%3D" + pairing_key;
     return "https://" + ip + ":" + port_text + "/?pc=" + endpoint;
 }
 

@@ -17,10 +17,13 @@ std::vector<AdapterEntry> list_lan_adapters();
 // "127.0.0.1" when the list is empty). Takes the adapter lock for the copy.
 std::string selected_lan_ip(ReceiverState& state);
 
-// "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint, for the current state.
-// Computed afresh on every call, so it follows the adapter choice and the port at once.
+// "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint, for the current state; with
+// a pairing key the endpoint carries it ("/api/scan?key=..."). Computed afresh on every call,
+// so it follows the adapter choice and the port at once.
 std::string pairing_url(ReceiverState& state);
-std::string pairing_url_for(const std::string& ip, uint16_t port);
+// `pairing_key` is base64url, which needs no encoding.
+std::string pairing_url_for(const std::string& ip, uint16_t port,
+                            const std::string& pairing_key = "");
 
 // "{address}  —  {name}", the adapter combo box text.
 std::string adapter_label(const AdapterEntry& entry);

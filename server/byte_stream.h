@@ -14,4 +14,9 @@ class ByteStream {
     virtual std::ptrdiff_t read(char* buffer, size_t size) = 0;
     virtual Status write_all(std::string_view bytes) = 0;
     virtual Status flush() = 0;
+
+    // Milestones of the one request, told by the HTTP layer to a stream that bounds the
+    // phases of its connection: the request line and headers are in; the whole request is in.
+    virtual void request_head_read() {}
+    virtual void request_read() {}
 };

@@ -31,7 +31,7 @@ void connection_thread(std::shared_ptr<ConnectionQueue> shared_queue, Connection
     ConnectionQueue& queue = *shared_queue;
     std::optional<ConnectionJob> job(std::move(first));
     while (job) {
-        serve_connection(std::move(job->socket), job->state, job->config);
+        serve_connection(std::move(job->socket), job->slot, job->state, job->config);
         job.reset();  // gives the place and the references back before waiting
 
         std::unique_lock guard(queue.lock);

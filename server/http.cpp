@@ -110,7 +110,9 @@ ReadResult read_request(ByteStream& stream) {
     if (tokens.size() < 2) return close_without_answer();
     ReadResult result{ReadOutcome::request, {}};
     result.request.method = tokens[0];
-    result.request.path = tokens[1].substr(0, tokens[1].find('?'));
+    const size_t question = tokens[1].find('?');
+    result.request.path = tokens[1].substr(0, question);
+    if (question != std::string_view::npos) result.request.query = tokens[1].substr(question + 1);
 
     size_t content_length = 0;
     for (;;) {
@@ -126,11 +128,12 @@ ReadResult read_request(ByteStream& stream) {
         content_length =
             value ? static_cast<size_t>(std::min<uint64_t>(*value, MAX_BODY_BYTES)) : 0;
     }
+    stream.request_head_read();
 
     result.request.body.assign(content_length, '\0');
-    if (!read_exact(in, stream, result.request.body)) {
-        return {ReadOutcome::incomplete_body, {}};
-    }
+    const bool whole = read_exact(in, stream, result.request.body);
+    stream.request_read();
+    if (!whole) return {ReadOutcome::incomplete_body, {}};
     return result;
 }
 
@@ -169,8 +172,9 @@ HttpResponse incomplete_body_response() {
             R"({"ok":false,"error":"Incomplete request body"})"};
 }
 
-void serve_request(ByteStream& stream, const Router& route) {
+void serve_request(ByteStream& stream, const Router& route, const std::string& client_address) {
     ReadResult read = read_request(stream);
+    read.request.client_address = client_address;
     switch (read.outcome) {
         case ReadOutcome::close_without_answer:
             return;
@@ -184,7 +188,9 @@ void serve_request(ByteStream& stream, const Router& route) {
     }
 }
 
-void serve_request(ByteStream& stream, const std::shared_ptr<ReceiverState>& state) {
-    serve_request(stream,
-                  [&state](const HttpRequest& request) { return route_request(request, *state); });
+void serve_request(ByteStream& stream, const std::shared_ptr<ReceiverState>& state,
+                   const std::string& client_address) {
+    serve_request(
+        stream, [&state](const HttpRequest& request) { return route_request(request, *state); },
+        client_address);
 }

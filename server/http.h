@@ -24,8 +24,10 @@ inline constexpr std::string_view JSON_CONTENT_TYPE = "application/json; charset
 
 struct HttpRequest {
     std::string method;
-    std::string path;  // the request target up to its first "?"
-    std::string body;  // at most MAX_BODY_BYTES
+    std::string path;              // the request target up to its first "?"
+    std::string body;              // at most MAX_BODY_BYTES
+    std::string query{};           // what follows that "?", without it; empty when there is none
+    std::string client_address{};  // the peer's dotted IPv4 address, when the server knows it
 };
 
 struct HttpResponse {
@@ -52,5 +54,7 @@ HttpResponse incomplete_body_response();
 using Router = std::function<HttpResponse(const HttpRequest&)>;
 
 // Reads one request, answers it through `route` (or with the 400 for a short body).
-void serve_request(ByteStream& stream, const Router& route);
-void serve_request(ByteStream& stream, const std::shared_ptr<ReceiverState>& state);
+// `client_address` is handed on in the request.
+void serve_request(ByteStream& stream, const Router& route, const std::string& client_address = "");
+void serve_request(ByteStream& stream, const std::shared_ptr<ReceiverState>& state,
+                   const std::string& client_address = "");

@@ -24,12 +24,12 @@ struct AcceptLoopContext {
     uint64_t generation = 0;
 };
 
-// Hands an accepted socket to a thread of its own, or closes it when every place is taken
-// or no thread can be made.
-void hand_over(Socket socket, const AcceptLoopContext& context) {
-    (void)set_nonblocking(socket, false);
-    std::optional<ConnectionSlot> slot = ConnectionSlot::claim();
+// Hands an accepted socket to a thread of its own, or closes it when every place (or every
+// place of its client) is taken or no thread can be made.
+void hand_over(Socket socket, uint32_t client_ipv4, const AcceptLoopContext& context) {
+    std::optional<ConnectionSlot> slot = ConnectionSlot::claim(client_ipv4);
     if (!slot) return;
+    (void)set_nonblocking(socket, false);
     (void)serve_on_connection_thread(
         {std::move(socket), std::move(*slot), context.state, context.config});
 }
@@ -39,7 +39,7 @@ void accept_loop(AcceptLoopContext context) {
         AcceptResult accepted = accept_connection(context.listener);
         switch (accepted.outcome) {
             case AcceptOutcome::accepted:
-                hand_over(std::move(accepted.socket), context);
+                hand_over(std::move(accepted.socket), accepted.peer_ipv4, context);
                 break;
             case AcceptOutcome::would_block:
                 (void)wait_readable(context.listener, IDLE_WAIT_MS);

@@ -52,7 +52,8 @@ std::string redirect_response(const std::string& address, uint16_t port, std::st
     return response;
 }
 
-bool redirect_plain_http(TimedSocket& socket, ReceiverState& state) {
+bool redirect_plain_http(TimedSocket& socket, ReceiverState& state,
+                         const std::function<void()>& line_read) {
     std::string target;
     {
         // The line is read through a handle of its own, closed before the answer goes out.
@@ -62,6 +63,7 @@ bool redirect_plain_http(TimedSocket& socket, ReceiverState& state) {
         const FirstLine line = read_first_line(reader);
         target = redirect_target(line.bytes, line.over_long);
     }
+    if (line_read) line_read();
     const std::string response = redirect_response(
         selected_lan_ip(state), state.port.load(std::memory_order_relaxed), target);
     return socket.send_all(response.data(), response.size());

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,7 @@ std::string redirect_target(std::string_view line, bool over_long);
 std::string redirect_response(const std::string& address, uint16_t port, std::string_view target);
 
 // Reads the first line through a second handle to the socket and sends the 302 on `socket`.
-// True when the whole answer was sent.
-bool redirect_plain_http(TimedSocket& socket, ReceiverState& state);
+// `line_read` is called once the line is in, before the answer goes out. True when the whole
+// answer was sent.
+bool redirect_plain_http(TimedSocket& socket, ReceiverState& state,
+                         const std::function<void()>& line_read = {});

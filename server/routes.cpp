@@ -6,6 +6,7 @@
 #include "app/utf8.h"
 #include "net/endpoint.h"
 #include "server/embedded_assets.h"
+#include "server/pairing_key.h"
 
 namespace {
 
@@ -188,6 +189,9 @@ HttpResponse route_request(const HttpRequest& request, ReceiverState& state) {
     if (request.method == "OPTIONS") return {"204 No Content", "text/plain", ""};
     if (request.method == "GET" && request.path == "/api/ping") return ping_response(state);
     if (request.method == "POST" && request.path == "/api/scan") {
+        if (std::optional<HttpResponse> refused = refuse_unpaired_scan(request, state)) {
+            return *refused;
+        }
         return scan_response(request.body, state);
     }
     if (request.method == "GET") {

@@ -61,8 +61,9 @@ enum class AcceptOutcome { accepted, would_block, failed };
 
 struct AcceptResult {
     AcceptOutcome outcome;
-    Socket socket;  // set when accepted; its blocking mode is unspecified, set it yourself
-    Status status;  // the error when failed
+    Socket socket;           // set when accepted; its blocking mode is unspecified, set it yourself
+    Status status;           // the error when failed
+    uint32_t peer_ipv4 = 0;  // the client's IPv4 address in host byte order, when accepted
 };
 
 // accept() on a (non-blocking) listener; an interrupted call is retried.

@@ -88,8 +88,14 @@ Status set_nonblocking(const Socket& socket, bool nonblocking) {
 
 AcceptResult accept_connection(const Socket& listener) {
     for (;;) {
-        int fd = accept4(fd_of(listener), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) return {AcceptOutcome::accepted, Socket(fd), Status::success()};
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int fd =
+            accept4(fd_of(listener), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            return {AcceptOutcome::accepted, Socket(fd), Status::success(),
+                    ntohl(peer.sin_addr.s_addr)};
+        }
         int code = errno;
         if (code == EINTR) continue;
         // A connection that was reset while queued is not a failure of the listener.

@@ -95,13 +95,15 @@ Status set_nonblocking(const Socket& socket, bool nonblocking) {
 
 AcceptResult accept_connection(const Socket& listener) {
     for (;;) {
-        SOCKET accepted = accept(handle_of(listener), nullptr, nullptr);
+        sockaddr_in peer{};
+        int length = sizeof peer;
+        SOCKET accepted = accept(handle_of(listener), reinterpret_cast<sockaddr*>(&peer), &length);
         if (accepted != INVALID_SOCKET) {
             // Accepted sockets copy the listener's attributes; make sure of the one that
             // matters for programs the receiver starts.
             SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
             return {AcceptOutcome::accepted, Socket(static_cast<NativeSocket>(accepted)),
-                    Status::success()};
+                    Status::success(), ntohl(peer.sin_addr.s_addr)};
         }
         int code = WSAGetLastError();
         if (code == WSAEINTR) continue;

@@ -2,6 +2,7 @@
 // dripping one byte every few seconds cannot hold its thread for long.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 
@@ -13,7 +14,17 @@ class TimedSocket {
   public:
     // `socket` is borrowed and must outlive this object.
     TimedSocket(const Socket& socket, int call_timeout_ms, SteadyClock::time_point deadline)
-        : socket_(socket), call_timeout_ms_(call_timeout_ms), deadline_(deadline) {}
+        : TimedSocket(socket, call_timeout_ms, deadline, deadline) {}
+    // Until end_head_phase(), the earlier `head_deadline` applies instead of `deadline`.
+    TimedSocket(const Socket& socket, int call_timeout_ms, SteadyClock::time_point deadline,
+                SteadyClock::time_point head_deadline)
+        : socket_(socket),
+          call_timeout_ms_(call_timeout_ms),
+          deadline_(std::min(deadline, head_deadline)),
+          final_deadline_(deadline) {}
+
+    // The request head has arrived: from now on only the whole request's deadline applies.
+    void end_head_phase() { deadline_ = final_deadline_; }
 
     // As receive_bytes, waiting at most the per-call time-out and never past the deadline;
     // -1 once the deadline has passed.
@@ -32,7 +43,7 @@ class TimedSocket {
 
     // The same time-out and deadline over another handle.
     TimedSocket over(const Socket& other) const {
-        return TimedSocket(other, call_timeout_ms_, deadline_);
+        return TimedSocket(other, call_timeout_ms_, final_deadline_, deadline_);
     }
 
   private:
@@ -41,7 +52,8 @@ class TimedSocket {
 
     const Socket& socket_;
     int call_timeout_ms_;
-    SteadyClock::time_point deadline_;
+    SteadyClock::time_point deadline_;  // the one that applies now
+    SteadyClock::time_point final_deadline_;
     int applied_timeout_ms_ = -1;  // what SO_RCVTIMEO holds now; -1 before the first call
 };
 

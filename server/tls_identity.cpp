@@ -204,8 +204,11 @@ Result<SslContextPtr> new_server_context(X509* cert, EVP_PKEY* key) {
                        SSL_CTX_check_private_key(context.get());
     if (!ready) return Result<SslContextPtr>::failure(take_openssl_error_text());
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
-    // Renegotiation only lets a client make the server do handshakes for free.
-    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
+    // Renegotiation only lets a client make the server do handshakes for free. A client that
+    // shuts down its sending side without close_notify has ended its stream, not broken the
+    // connection: the answer (a 400 for a short body, say) must still reach it. HTTP's own
+    // framing (Content-Length) tells a cut-off request from a whole one.
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_alpn_select_cb(context.get(), select_alpn, nullptr);
     return context;
 }

@@ -23,7 +23,13 @@ int bio_read(BIO* bio, char* buffer, size_t size, size_t* read_count) {
     BIO_clear_retry_flags(bio);
     const std::ptrdiff_t n = timed_socket_of(bio).receive(buffer, size);
     if (n <= 0) {
-        if (n == 0) BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
+        // A time-out is a read to retry, not a broken connection: OpenSSL would otherwise
+        // refuse every later write, and the answer to a short body could never go out.
+        if (n == 0) {
+            BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
+        } else {
+            BIO_set_retry_read(bio);
+        }
         *read_count = 0;
         return 0;
     }
@@ -73,7 +79,7 @@ const BIO_METHOD* timed_socket_method() {
 }  // namespace
 
 Result<std::unique_ptr<TlsStream>> TlsStream::open(const TlsServerConfig& config,
-                                                   TimedSocket socket) {
+                                                   TimedSocket& socket) {
     using Out = Result<std::unique_ptr<TlsStream>>;
     auto stream = std::make_unique<TlsStream>(socket);
     stream->ssl_.reset(SSL_new(config.context.get()));
@@ -83,7 +89,7 @@ Result<std::unique_ptr<TlsStream>> TlsStream::open(const TlsServerConfig& config
         BIO_free(bio);
         return Out::failure(take_openssl_error_text());
     }
-    BIO_set_data(bio, &stream->socket_);
+    BIO_set_data(bio, &socket);
     BIO_set_init(bio, 1);
     SSL_set_bio(stream->ssl_.get(), bio, bio);  // the SSL owns the BIO from here
     SSL_set_accept_state(stream->ssl_.get());
@@ -98,7 +104,7 @@ std::ptrdiff_t TlsStream::read(char* buffer, size_t size) {
     const int error = SSL_get_error(ssl_.get(), 0);
     ERR_clear_error();
     if (error == SSL_ERROR_ZERO_RETURN) return 0;
-    failed_ = true;
+    if (error != SSL_ERROR_WANT_READ) failed_ = true;  // "want read" is a time-out
     return -1;
 }
 

@@ -33,6 +33,11 @@ class ReceiverConnections : public ::testing::Test {
         return std::regex_search(reply, match, address) ? match[1].str() : "";
     }
 
+    bool answers_ping() {
+        return https_exchange(receiver_.port, get_request("/api/ping"))
+                   .rfind("HTTP/1.1 200 OK", 0) == 0;
+    }
+
     Received plain_exchange(const std::string& bytes) {
         auto connection = TcpConnection::open(receiver_.port);
         if (!connection || !connection->send_all(bytes)) return {};
@@ -92,6 +97,33 @@ TEST_F(ReceiverConnections, SilentClientIsClosedWithoutAnswerAfterTheTimeout) {
     EXPECT_EQ(received.bytes, "");
     // Closed by the 5 s receive time-out, not at once.
     EXPECT_GE(waited.count(), 4000);
+}
+
+// A body shorter than its Content-Length is answered with the 400 over TLS, whether the client
+// then falls silent (answered after the 5 s receive time-out) or shuts down its sending side
+// without close_notify.
+TEST_F(ReceiverConnections, ShortBodyIsAnsweredOverTls) {
+    const std::string body = R"({"ok":false,"error":"Incomplete request body"})";
+    const std::string expected =
+        "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json; charset=utf-8\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) +
+        "\r\nCache-Control: no-store\r\nAccess-Control-Allow-Origin: *\r\n"
+        "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
+        "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n" +
+        body;
+    for (const bool shut_down : {false, true}) {
+        SCOPED_TRACE(shut_down ? "sending side shut down" : "silence");
+        auto connection = TlsConnection::open(receiver_.port);
+        ASSERT_TRUE(connection);
+        ASSERT_TRUE(connection->write(
+            "POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 10\r\n\r\n{\"te"));
+        if (shut_down) connection->shutdown_sending();
+        const Received received = connection->read_until_closed(ANSWER_LIMIT);
+        EXPECT_TRUE(received.closed);
+        EXPECT_EQ(received.bytes, expected);
+    }
+    EXPECT_TRUE(answers_ping()) << "the server carries on";
 }
 
 TEST_F(ReceiverConnections, HandshakeRecordWithGarbageGetsNoHttpAnswer) {

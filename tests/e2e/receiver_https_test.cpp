@@ -103,6 +103,66 @@ INSTANTIATE_TEST_SUITE_P(
                       TlsVersionCase{"tls12", {"--tlsv1.2", "--tls-max", "1.2"}, "TLSv1.2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With --pairing-key the pairing URL carries a fresh key, and only scans that carry it are
+// delivered; everything else stays open.
+TEST(ReceiverPairingKey, OnlyScansWithTheKeyOfThisStartAreDelivered) {
+    ReceiverProcess receiver = start_receiver_process({}, {"--pairing-key"});
+    ASSERT_TRUE(receiver.process);
+    const auto printed = receiver.process->wait_for_line_containing("Pairing URL: ", LINE_LIMIT);
+    ASSERT_TRUE(printed);
+    std::smatch match;
+    const std::regex keyed("%2Fapi%2Fscan%3Fkey%3D([A-Za-z0-9_-]{22})$");
+    ASSERT_TRUE(std::regex_search(*printed, match, keyed)) << *printed;
+    const std::string key = match[1].str();
+
+    const auto scan = [&](const std::string& query, const std::string& text) {
+        return run_program({"curl", "-sS", "-k", "-i", "--http1.1", "--max-time", "30", "-H",
+                            "Content-Type: application/json", "--data-binary",
+                            "{\"text\":\"" + text + "\"}",
+                            https_url(receiver.port, "/api/scan" + query)});
+    };
+    const std::string refusal =
+        R"({"ok":false,"error":"Pairing key required: scan the QR code shown by the receiver again"})";
+    const std::string refused =
+        response_head("403 Forbidden", "application/json; charset=utf-8", refusal.size()) + refusal;
+    EXPECT_EQ(scan("", "NO-KEY").out, refused);
+    EXPECT_EQ(scan("?key=" + std::string(22, 'A'), "WRONG-KEY").out, refused);
+
+    const ProgramResult accepted = scan("?key=" + key, "WITH-KEY");
+    EXPECT_EQ(accepted.out,
+              json_response(
+                  R"({"ok":true,"scan":{"text":"WITH-KEY","format":"BARCODE","confidence":100}})"));
+    EXPECT_TRUE(
+        receiver.process->wait_for_line_containing("] WITH-KEY (100% - Received)", LINE_LIMIT));
+    // The two refusals came from one address within 10 s: one line names it.
+    std::vector<std::string> refusals;
+    for (const std::string& line : receiver.process->lines()) {
+        if (line.find("wrong pairing key") != std::string::npos) refusals.push_back(line);
+        EXPECT_EQ(line.find("NO-KEY"), std::string::npos) << "refused scan delivered: " << line;
+        EXPECT_EQ(line.find("WRONG-KEY"), std::string::npos) << "refused scan delivered: " << line;
+    }
+    EXPECT_EQ(refusals,
+              std::vector<std::string>{"Refused a scan from 127.0.0.1: wrong pairing key"});
+
+    // The reachability test and the preflight need no key.
+    const ProgramResult ping = run_program(
+        {"curl", "-sS", "-k", "--max-time", "30", https_url(receiver.port, "/api/ping")});
+    EXPECT_NE(ping.out.find("\"ok\":true"), std::string::npos) << ping.out;
+    const ProgramResult options =
+        run_program({"curl", "-sS", "-k", "-i", "-X", "OPTIONS", "--max-time", "30",
+                     https_url(receiver.port, "/api/scan")});
+    EXPECT_EQ(options.out.rfind("HTTP/1.1 204 No Content\r\n", 0), 0u) << options.out;
+
+    // Another start, another key.
+    ReceiverProcess second = start_receiver_process({}, {"--pairing-key"});
+    ASSERT_TRUE(second.process);
+    const auto second_printed =
+        second.process->wait_for_line_containing("Pairing URL: ", LINE_LIMIT);
+    ASSERT_TRUE(second_printed);
+    ASSERT_TRUE(std::regex_search(*second_printed, match, keyed)) << *second_printed;
+    EXPECT_NE(match[1].str(), key);
+}
+
 // "Mar  5 10:00:00 2026 GMT" as seconds since 1970.
 time_t parse_certificate_time(const std::string& text) {
     std::tm parts{};

@@ -1,9 +1,13 @@
-// The built receiver under many connections: concurrent scans, the connection cap, a real scan
-// while hundreds of idle clients hold their connections open, and resent scans (same "id").
+// The built receiver under many connections: concurrent scans, the connection caps, real scans
+// while hundreds of idle or dribbling connections are held open, by many clients or by one, and
+// resent scans (same "id").
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <future>
+#include <iostream>
 #include <regex>
 #include <set>
 #include <string>
@@ -38,15 +42,32 @@ bool ends_with(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Opens `count` connections spread over the loopback addresses 127.0.0.{first_host}, ...,
+// MAX_UNREAD_CONNECTIONS_PER_CLIENT from each, so that no client meets its own cap.
+bool open_from_many_clients(IdleConnections& idle, uint16_t port, size_t count, IdleKind kind,
+                            int first_host) {
+    const size_t per_client = MAX_UNREAD_CONNECTIONS_PER_CLIENT;
+    for (int host = first_host; count > 0; ++host) {
+        const size_t here = std::min(count, per_client);
+        if (!idle.open(port, here, kind, "127.0.0." + std::to_string(host))) return false;
+        count -= here;
+    }
+    return true;
+}
+
 TEST(ReceiverLoad, ConcurrentScansAreAllAnsweredAndLogged) {
     ReceiverProcess receiver = start_receiver_process();
     ASSERT_TRUE(receiver.process);
     constexpr int SCANS = 48;
 
+    // Three phones at once, each sending as many scans together as one client may.
+    static_assert(SCANS == 3 * MAX_UNREAD_CONNECTIONS_PER_CLIENT);
     std::vector<std::future<std::string>> replies;
     for (int i = 0; i < SCANS; ++i) {
         replies.push_back(std::async(std::launch::async, [port = receiver.port, i] {
-            return https_exchange(port, scan_request(scan_body("PARALLEL-" + std::to_string(i))));
+            const std::string from = "127.0.0." + std::to_string(1 + i % 3);
+            return https_exchange(port, scan_request(scan_body("PARALLEL-" + std::to_string(i))),
+                                  from);
         }));
     }
     for (int i = 0; i < SCANS; ++i) {
@@ -76,7 +97,7 @@ TEST(ReceiverLoad, ConnectionsBeyondTheCapAreClosedAtOnce) {
     ReceiverProcess receiver = start_receiver_process();
     ASSERT_TRUE(receiver.process);
     IdleConnections idle;
-    ASSERT_TRUE(idle.open(receiver.port, MAX_CONNECTIONS, IdleKind::plain));
+    ASSERT_TRUE(open_from_many_clients(idle, receiver.port, MAX_CONNECTIONS, IdleKind::plain, 10));
     idle.start_dripping();
 
     // Every place is taken: a complete request on one more connection gets no answer.
@@ -106,8 +127,8 @@ TEST(ReceiverLoad, RealScanIsServedWhileManyIdleConnectionsAreOpen) {
     ReceiverProcess receiver = start_receiver_process();
     ASSERT_TRUE(receiver.process);
     IdleConnections idle;
-    ASSERT_TRUE(idle.open(receiver.port, 125, IdleKind::plain));
-    ASSERT_TRUE(idle.open(receiver.port, 125, IdleKind::tls));
+    ASSERT_TRUE(open_from_many_clients(idle, receiver.port, 125, IdleKind::plain, 10));
+    ASSERT_TRUE(open_from_many_clients(idle, receiver.port, 125, IdleKind::tls, 30));
     idle.start_dripping();
 
     const ProgramResult curl =
@@ -231,6 +252,46 @@ TEST(ReceiverScanIds, OldestOf4097IdsIsForgotten) {
     EXPECT_EQ(count_lines_ending(*receiver.process, "] MANY-0 (88% - Received)"), 2u);
     EXPECT_EQ(count_lines_ending(*receiver.process, "] MANY-1 (88% - Received)"), 1u);
     EXPECT_EQ(count_lines_ending(*receiver.process, "] MANY-1 (88% - Already received)"), 1u);
+}
+
+// One client (127.0.0.2) holding 300 silent and 50 dribbling connections cannot keep another
+// (127.0.0.1) from scanning: all but its first few connections are closed at once.
+TEST(ReceiverLoad, OneClientCannotBlockScansFromAnother) {
+    ReceiverProcess receiver = start_receiver_process();
+    ASSERT_TRUE(receiver.process);
+    constexpr size_t SILENT = 300, DRIBBLING = 50;
+    constexpr int SCANS = 100;
+    // The dribbling ones first: those the receiver keeps (up to its cap) stay open until the
+    // request-head deadline, longer than the scans below take.
+    IdleConnections hostile;
+    ASSERT_TRUE(hostile.open(receiver.port, DRIBBLING / 2, IdleKind::plain, "127.0.0.2"));
+    ASSERT_TRUE(hostile.open(receiver.port, DRIBBLING / 2, IdleKind::tls, "127.0.0.2"));
+    ASSERT_TRUE(hostile.open(receiver.port, SILENT, IdleKind::silent, "127.0.0.2"));
+    hostile.start_dripping();
+    const size_t beyond_cap = SILENT + DRIBBLING - MAX_UNREAD_CONNECTIONS_PER_CLIENT;
+    EXPECT_TRUE(wait_until([&] { return hostile.closed_by_server() >= beyond_cap; }, ANSWER_LIMIT))
+        << "closed so far: " << hostile.closed_by_server();
+
+    using Clock = std::chrono::steady_clock;
+    Clock::duration worst{};
+    for (int i = 0; i < SCANS; ++i) {
+        const std::string text = "TWO-CLIENTS-" + std::to_string(i);
+        const Clock::time_point start = Clock::now();
+        const std::string reply = https_exchange(receiver.port, scan_request(scan_body(text)));
+        const Clock::duration took = Clock::now() - start;
+        worst = std::max(worst, took);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << "scan " << i << ": " << reply;
+        EXPECT_TRUE(ends_with(reply, scan_echo(text))) << reply;
+        // The bound the receiver promises a phone while another client misbehaves.
+        EXPECT_LT(took, std::chrono::seconds(1)) << "scan " << i;
+    }
+    const auto worst_ms = std::chrono::duration_cast<milliseconds>(worst).count();
+    std::cout << "worst scan latency with a hostile client: " << worst_ms << " ms; "
+              << SILENT + DRIBBLING - hostile.closed_by_server()
+              << " hostile connections still open after the scans\n";
+    ::testing::Test::RecordProperty("worst_scan_latency_ms", static_cast<int>(worst_ms));
+    EXPECT_TRUE(receiver.process->wait_for_line_containing(
+        "] TWO-CLIENTS-" + std::to_string(SCANS - 1) + " (88% - Received)", ANSWER_LIMIT));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The server inside the test process: restarts on a new port, counting, the per-connection
-// deadline and the TLS stream's end-of-stream rules, with real sockets on 127.0.0.1.
+// deadlines and the TLS stream's end-of-stream and time-out rules, with real sockets on
+// 127.0.0.1.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -89,7 +90,8 @@ TEST(StartServer, ConcurrentScansAreAllCounted) {
     for (int i = 0; i < SCANS; ++i) {
         replies.push_back(std::async(std::launch::async, [&state, i] {
             const std::string body = "{\"text\":\"COUNT-" + std::to_string(i) + "\"}";
-            return https_exchange(state->port, scan_request(body));
+            // Two clients, each sending as many scans at once as one client may.
+            return https_exchange(state->port, scan_request(body), i % 2 ? "127.0.0.2" : "");
         }));
     }
     for (auto& reply : replies) EXPECT_TRUE(starts_with(reply.get(), "HTTP/1.1 200 OK\r\n"));
@@ -110,7 +112,8 @@ TEST(StartServer, VanishingClientsDoNotEndTheProcess) {
         ASSERT_TRUE(plain);
         plain->send_all(get_request("/"));
     }
-    EXPECT_TRUE(answers_ping(port));
+    // Once it has seen them off (they count as the same client until then), it still serves.
+    EXPECT_TRUE(wait_until([&] { return answers_ping(port); }, LIMIT));
 }
 
 // One accepted server-side socket and the client connected to it.
@@ -136,6 +139,8 @@ LoopbackPair connect_loopback_pair() {
     return pair;
 }
 
+constexpr milliseconds DRIP_INTERVAL{200};
+
 // Short limits, so a slow client meets the deadline quickly: each receive may wait 1 s, the
 // whole request must arrive within 1.5 s, and the client sends a byte every 200 ms.
 class ConnectionDeadline : public ::testing::Test {
@@ -147,30 +152,51 @@ class ConnectionDeadline : public ::testing::Test {
         config_ = config.value();
         pair_ = connect_loopback_pair();
         ASSERT_TRUE(pair_.server.valid() && pair_.client);
+        limits_.call_timeout_ms = 1000;
+        limits_.request_time = milliseconds(1500);
+    }
+
+    std::future<void> serve_in_background() {
+        return std::async(std::launch::async, [this] {
+            std::optional<ConnectionSlot> slot = ConnectionSlot::claim(INADDR_LOOPBACK);
+            if (slot) serve_connection(std::move(pair_.server), *slot, state_, config_, limits_);
+        });
     }
 
     // Serves the connection on its own thread while the client drips `first` and then one
     // byte every 200 ms; returns what the client received once the server has finished.
     // Gives up (with nothing) after LIMIT, which only a server without a deadline reaches.
     std::optional<std::string> serve_dripping_client(const std::string& first) {
-        ConnectionLimits limits;
-        limits.call_timeout_ms = 1000;
-        limits.request_time = milliseconds(1500);
-        auto served = std::async(std::launch::async, [&] {
-            serve_connection(std::move(pair_.server), state_, config_, limits);
-        });
+        auto served = serve_in_background();
         pair_.client->send_all(first);
         const auto give_up = SteadyClock::now() + LIMIT;
-        while (served.wait_for(milliseconds(200)) != std::future_status::ready) {
+        while (served.wait_for(DRIP_INTERVAL) != std::future_status::ready) {
             if (SteadyClock::now() > give_up) return std::nullopt;
             pair_.client->send_all("a");
         }
         return pair_.client->receive_until_closed(LIMIT).bytes;
     }
 
+    // The same over TLS: `first` at once, then `dripped` one byte every 200 ms (until the
+    // server finishes); then what the client received. Nothing when the server is still busy
+    // after LIMIT.
+    std::optional<std::string> serve_dripping_tls_client(const std::string& first,
+                                                         const std::string& dripped) {
+        auto served = serve_in_background();
+        auto tls = TlsConnection::over(dup(pair_.client->fd()));
+        if (!tls || !tls->write(first)) return "no TLS connection";
+        for (char byte : dripped) {
+            if (served.wait_for(DRIP_INTERVAL) == std::future_status::ready) break;
+            tls->write(std::string(1, byte));
+        }
+        if (served.wait_for(LIMIT) != std::future_status::ready) return std::nullopt;
+        return tls->read_until_closed(LIMIT).bytes;
+    }
+
     std::shared_ptr<ReceiverState> state_;
     std::shared_ptr<const TlsServerConfig> config_;
     LoopbackPair pair_;
+    ConnectionLimits limits_;
 };
 
 TEST_F(ConnectionDeadline, SlowPlainRequestLineEndsAtTheDeadline) {
@@ -186,6 +212,28 @@ TEST_F(ConnectionDeadline, SlowTlsHandshakeEndsAtTheDeadline) {
     const std::optional<std::string> received = serve_dripping_client("\x16\x03\x01\x40\x00");
     ASSERT_TRUE(received) << "a client dripping bytes held the connection without end";
     EXPECT_EQ(received->find("HTTP/"), std::string::npos);
+}
+
+// The handshake and the request head have a deadline of their own (1 s here), far shorter
+// than the whole request's (60 s here, longer than the test waits).
+TEST_F(ConnectionDeadline, SlowRequestHeadEndsAtTheHeadDeadline) {
+    limits_.head_time = milliseconds(1000);
+    limits_.request_time = milliseconds(60000);
+    const std::optional<std::string> received =
+        serve_dripping_tls_client("", "POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(received) << "a client dripping its request head held the connection";
+    EXPECT_EQ(*received, "") << "no answer to a request that never arrived";
+}
+
+TEST_F(ConnectionDeadline, BodyMayTakeLongerThanTheHeadDeadline) {
+    limits_.head_time = milliseconds(1000);
+    limits_.request_time = milliseconds(60000);
+    const std::string body = R"({"text":"SLOW-BODY"})";  // 20 bytes: about 4 s of dripping
+    const std::optional<std::string> received =
+        serve_dripping_tls_client("POST /api/scan HTTP/1.1\r\nContent-Length: 20\r\n\r\n", body);
+    ASSERT_TRUE(received);
+    EXPECT_TRUE(starts_with(*received, "HTTP/1.1 200 OK\r\n")) << *received;
+    EXPECT_NE(received->find(R"("text":"SLOW-BODY")"), std::string::npos) << *received;
 }
 
 // TlsStream over one end of a socket pair, an OpenSSL client on the other.
@@ -237,20 +285,55 @@ TEST_F(TlsStreamEnd, CloseNotifyReadsAsEndOfStream) {
     EXPECT_EQ(client.get(), "bye");
 }
 
-TEST_F(TlsStreamEnd, CloseWithoutCloseNotifyIsAnError) {
+// A client that stops sending without close_notify (a shut-down sending side, then silence)
+// has ended its stream; the connection still carries the answer back.
+TEST_F(TlsStreamEnd, EndWithoutCloseNotifyStillTakesTheAnswer) {
     TimedSocket timed(server_, 5000, SteadyClock::now() + LIMIT);
     auto stream = TlsStream::open(*config_, timed);
     ASSERT_TRUE(stream.ok()) << stream.error();
     auto client = std::async(std::launch::async, [fd = client_fd_] {
         auto tls = TlsConnection::over(fd);
-        if (tls) tls->write("partial");
-        // Leaving destroys the connection without close_notify.
+        if (!tls) return std::string("handshake failed");
+        tls->write("partial");
+        tls->shutdown_sending();
+        return tls->read_until_closed(LIMIT).bytes;
     });
     const auto [data, last] = read_all(*stream.value());
-    client.get();
     EXPECT_EQ(data, "partial");
-    EXPECT_EQ(last, -1) << "a truncated stream must not look like a clean end";
-    stream.value()->close_notify();  // after a failure: nothing is sent, nothing breaks
+    EXPECT_EQ(last, 0) << "the end of the stream";
+    EXPECT_TRUE(stream.value()->write_all("answer").ok());
+    stream.value()->close_notify();
+    server_.reset();
+    EXPECT_EQ(client.get(), "answer");
+}
+
+// A receive time-out is no failure of the connection: the answer still goes out.
+TEST_F(TlsStreamEnd, TimeOutLeavesTheConnectionUsable) {
+    TimedSocket timed(server_, 300, SteadyClock::now() + LIMIT);
+    auto stream = TlsStream::open(*config_, timed);
+    ASSERT_TRUE(stream.ok()) << stream.error();
+    auto client = std::async(std::launch::async, [fd = client_fd_] {
+        auto tls = TlsConnection::over(fd);
+        if (!tls) return std::string("handshake failed");
+        tls->write("part");
+        return tls->read_until_closed(LIMIT).bytes;  // sends nothing more meanwhile
+    });
+    // Reads on through time-outs (the handshake may need more than one wait on a busy
+    // machine) until the data is in; then the next read times out.
+    std::string data;
+    char buffer[16];
+    const auto give_up = SteadyClock::now() + LIMIT;
+    while (data.size() < 4 && SteadyClock::now() < give_up) {
+        const std::ptrdiff_t n = stream.value()->read(buffer, sizeof buffer);
+        ASSERT_NE(n, 0) << "the client never ended its stream";
+        if (n > 0) data.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(data, "part");
+    EXPECT_EQ(stream.value()->read(buffer, sizeof buffer), -1) << "the time-out";
+    EXPECT_TRUE(stream.value()->write_all("late answer").ok());
+    stream.value()->close_notify();
+    server_.reset();
+    EXPECT_EQ(client.get(), "late answer");
 }
 
 TEST_F(TlsStreamEnd, PlainBytesFailTheHandshake) {

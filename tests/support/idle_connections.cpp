@@ -24,18 +24,19 @@ IdleConnections::~IdleConnections() {
     if (dripper_.joinable()) dripper_.join();
 }
 
-bool IdleConnections::open(uint16_t port, size_t count, IdleKind kind) {
+bool IdleConnections::open(uint16_t port, size_t count, IdleKind kind, const std::string& from) {
     static const std::string PLAIN_START = "GET /";
     static const std::string TLS_START = "\x16\x03\x01\x40\x00";
+    const std::string start = kind == IdleKind::plain ? PLAIN_START
+                              : kind == IdleKind::tls ? TLS_START
+                                                      : "";
     for (size_t i = 0; i < count; ++i) {
-        std::optional<TcpConnection> connection = TcpConnection::open(port);
-        if (!connection ||
-            !connection->send_all(kind == IdleKind::plain ? PLAIN_START : TLS_START)) {
-            return false;
-        }
+        std::optional<TcpConnection> connection = TcpConnection::open(port, from);
+        if (!connection || !connection->send_all(start)) return false;
         std::lock_guard lock(mutex_);
         connections_.push_back(std::move(*connection));
         closed_.push_back(false);
+        silent_.push_back(kind == IdleKind::silent);
     }
     return true;
 }
@@ -48,7 +49,7 @@ void IdleConnections::drip() {
     std::unique_lock lock(mutex_);
     while (!stop_.wait_for(lock, DRIP_INTERVAL, [this] { return stopping_; })) {
         for (size_t i = 0; i < connections_.size(); ++i) {
-            if (!closed_[i]) connections_[i].send_all("a");
+            if (!closed_[i] && !silent_[i]) connections_[i].send_all("a");
         }
     }
 }
@@ -58,6 +59,7 @@ void IdleConnections::close_one() {
     if (connections_.empty()) return;
     connections_.erase(connections_.begin());
     closed_.erase(closed_.begin());
+    silent_.erase(silent_.begin());
 }
 
 size_t IdleConnections::closed_by_server() {

@@ -5,14 +5,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/net_client.h"
 
 enum class IdleKind {
-    plain,  // "GET /" and then one more byte of the request line every second
-    tls,    // a handshake record header announcing 16 KiB, then one byte every second
+    plain,   // "GET /" and then one more byte of the request line every second
+    tls,     // a handshake record header announcing 16 KiB, then one byte every second
+    silent,  // connects and never sends anything
 };
 
 class IdleConnections {
@@ -22,8 +24,9 @@ class IdleConnections {
     IdleConnections(const IdleConnections&) = delete;
     IdleConnections& operator=(const IdleConnections&) = delete;
 
-    // Opens `count` more connections; false when one could not be opened.
-    bool open(uint16_t port, size_t count, IdleKind kind);
+    // Opens `count` more connections from the loopback address `from` (empty: the default);
+    // false when one could not be opened.
+    bool open(uint16_t port, size_t count, IdleKind kind, const std::string& from = "");
     // Starts sending one byte per connection every second.
     void start_dripping();
     // Closes the first connection (the server sees the end of the stream).
@@ -40,5 +43,6 @@ class IdleConnections {
     bool stopping_ = false;
     std::vector<TcpConnection> connections_;
     std::vector<bool> closed_;
+    std::vector<bool> silent_;
     std::thread dripper_;
 };

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -23,9 +24,18 @@ sockaddr_in loopback_address(uint16_t port) {
     return address;
 }
 
-int connect_loopback(uint16_t port) {
+int connect_loopback(uint16_t port, const std::string& from = "") {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
+    if (!from.empty()) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        if (inet_pton(AF_INET, from.c_str(), &source.sin_addr) != 1 ||
+            bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     const sockaddr_in address = loopback_address(port);
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
@@ -64,8 +74,8 @@ uint16_t free_port() {
     return port;
 }
 
-std::optional<TcpConnection> TcpConnection::open(uint16_t port) {
-    const int fd = connect_loopback(port);
+std::optional<TcpConnection> TcpConnection::open(uint16_t port, const std::string& from) {
+    const int fd = connect_loopback(port, from);
     if (fd < 0) return std::nullopt;
     return TcpConnection(fd);
 }
@@ -122,11 +132,15 @@ struct TlsConnection::Handles {
 };
 
 std::unique_ptr<TlsConnection> TlsConnection::open(uint16_t port, const TlsOptions& options) {
-    const int fd = connect_loopback(port);
+    const int fd = connect_loopback(port, options.from);
     return fd < 0 ? nullptr : over(fd, options);
 }
 
 std::unique_ptr<TlsConnection> TlsConnection::over(int fd, const TlsOptions& options) {
+    // OpenSSL writes with write(): a server that closed the connection must fail the test's
+    // write, not end the test process.
+    static const bool sigpipe_ignored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)sigpipe_ignored;
     auto handles = std::make_unique<Handles>();
     handles->fd = fd;
     set_receive_timeout(handles->fd, milliseconds(30000));
@@ -187,6 +201,10 @@ void TlsConnection::close_notify() {
     ERR_clear_error();
 }
 
+void TlsConnection::shutdown_sending() {
+    shutdown(handles_->fd, SHUT_WR);
+}
+
 std::string TlsConnection::alpn() const {
     const unsigned char* data = nullptr;
     unsigned int length = 0;
@@ -198,8 +216,10 @@ std::string TlsConnection::version() const {
     return SSL_get_version(handles_->ssl);
 }
 
-std::string https_exchange(uint16_t port, std::string_view request) {
-    std::unique_ptr<TlsConnection> connection = TlsConnection::open(port);
+std::string https_exchange(uint16_t port, std::string_view request, const std::string& from) {
+    TlsOptions options;
+    options.from = from;
+    std::unique_ptr<TlsConnection> connection = TlsConnection::open(port, options);
     if (!connection || !connection->write(request)) return "";
     return connection->read_until_closed(milliseconds(30000)).bytes;
 }

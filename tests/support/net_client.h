@@ -1,4 +1,5 @@
-// Loopback clients for the tests, raw TCP and TLS (OpenSSL). They connect to 127.0.0.1 only.
+// Loopback clients for the tests, raw TCP and TLS (OpenSSL). They connect to 127.0.0.1 only,
+// from 127.0.0.1 or from another loopback address (a distinct client for the server).
 #pragma once
 
 #include <chrono>
@@ -20,7 +21,8 @@ struct Received {
 
 class TcpConnection {
   public:
-    static std::optional<TcpConnection> open(uint16_t port);
+    // `from`: the loopback address to connect from, such as "127.0.0.2"; empty for the default.
+    static std::optional<TcpConnection> open(uint16_t port, const std::string& from = "");
     TcpConnection(TcpConnection&& other) noexcept;
     TcpConnection& operator=(TcpConnection&& other) noexcept;
     ~TcpConnection();
@@ -39,6 +41,7 @@ struct TlsOptions {
     int min_version = 0;  // 0: library default; else TLS1_2_VERSION, TLS1_3_VERSION
     int max_version = 0;
     std::string alpn = "http/1.1";  // empty: offer none
+    std::string from;               // the loopback address to connect from; empty: the default
 };
 
 class TlsConnection {
@@ -53,6 +56,9 @@ class TlsConnection {
     Received read_until_closed(milliseconds timeout);
     // Sends close_notify; destroying the connection without it just closes the socket.
     void close_notify();
+    // Shuts down the sending side of the socket without close_notify, as a client that stops
+    // sending early does; the answer can still be read.
+    void shutdown_sending();
     std::string alpn() const;
     std::string version() const;
 
@@ -63,8 +69,9 @@ class TlsConnection {
     std::unique_ptr<Handles> handles_;
 };
 
-// One request over a fresh TLS connection; the whole response, or "" when it failed.
-std::string https_exchange(uint16_t port, std::string_view request);
+// One request over a fresh TLS connection (from the loopback address `from`, if given); the
+// whole response, or "" when it failed.
+std::string https_exchange(uint16_t port, std::string_view request, const std::string& from = "");
 
 std::string get_request(std::string_view path);
 std::string scan_request(std::string_view json_body);

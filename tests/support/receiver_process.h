@@ -17,10 +17,9 @@ struct ReceiverProcess {
 // "HTTPS listening on 0.0.0.0:{port}. On phone, accept the self-signed certificate once."
 std::string listening_line(uint16_t port);
 
-// Starts `quillmark-receiver --headless -p <free port>` and waits for its listening line.
-// DISPLAY is empty unless `environment` names one.
-// Returns a ReceiverProcess without a process when it did not come up.
-// `options` come after the port.
+// Starts `quillmark-receiver --headless -p <free port> <options>` and waits for its listening
+// line. DISPLAY is empty unless `environment` names one. Returns a ReceiverProcess without a
+// process when it did not come up.
 ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment = {},
                                        const std::vector<std::string>& options = {});
 

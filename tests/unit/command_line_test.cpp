@@ -15,6 +15,7 @@ TEST(ParseCommandLine, NoArgumentsGiveTheDefaults) {
     EXPECT_TRUE(c.settings.press_enter);
     EXPECT_TRUE(c.settings.copy_to_clipboard);
     EXPECT_FALSE(c.headless);
+    EXPECT_FALSE(c.pairing_key) << "scans need no key unless asked";
 }
 
 TEST(ParseCommandLine, OptionsSwitchTheirOwnSettingOnly) {
@@ -29,6 +30,12 @@ TEST(ParseCommandLine, OptionsSwitchTheirOwnSettingOnly) {
     EXPECT_FALSE(c.settings.copy_to_clipboard);
     EXPECT_TRUE(c.settings.press_enter);
     EXPECT_TRUE(c.headless);
+    EXPECT_FALSE(c.pairing_key);
+
+    c = parse({"--pairing-key"});
+    EXPECT_TRUE(c.pairing_key);
+    EXPECT_FALSE(c.headless);
+    EXPECT_EQ(c.settings.port, 8080);
 }
 
 TEST(ParseCommandLine, PortValues) {
@@ -64,8 +71,9 @@ TEST(ParseCommandLine, ConsumedPortValueIsNeverAnOption) {
 }
 
 TEST(ParseCommandLine, UnknownAndOtherCaseOptionsAreIgnored) {
-    CommandLine c = parse({"--NO-TYPE", "--verbose", "x"});
+    CommandLine c = parse({"--NO-TYPE", "--verbose", "x", "--Pairing-Key", "--pairing-key=1"});
     EXPECT_TRUE(c.settings.auto_type);
+    EXPECT_FALSE(c.pairing_key);
 }
 
 TEST(ParseCommandLine, TypingOptions) {

@@ -22,6 +22,10 @@ TEST(PairingUrl, ExactText) {
               "https://10.0.0.7:0/?pc=https%3A%2F%2F10.0.0.7%3A0%2Fapi%2Fscan");
     EXPECT_EQ(pairing_url_for("10.0.0.7", 65535),
               "https://10.0.0.7:65535/?pc=https%3A%2F%2F10.0.0.7%3A65535%2Fapi%2Fscan");
+    // A pairing key rides in the scan endpoint's query, encoded inside "pc" like the rest.
+    EXPECT_EQ(pairing_url_for("192.168.1.20", 8080, "q-9_Zx"),
+              "https://192.168.1.20:8080/?pc=https%3A%2F%2F192.168.1.20%3A8080%2Fapi%2Fscan"
+              "%3Fkey%3Dq-9_Zx");
 }
 
 TEST(AdapterLabel, AddressEmDashName) {
@@ -49,6 +53,10 @@ TEST_F(SelectedAdapter, FollowsTheIndexAndThePort) {
     state.port = 9443;
     EXPECT_EQ(pairing_url(state),
               "https://172.25.160.1:9443/?pc=https%3A%2F%2F172.25.160.1%3A9443%2Fapi%2Fscan");
+    state.pairing_key = "AbC-_0";
+    EXPECT_EQ(pairing_url(state),
+              "https://172.25.160.1:9443/?pc=https%3A%2F%2F172.25.160.1%3A9443%2Fapi%2Fscan"
+              "%3Fkey%3DAbC-_0");
 }
 
 TEST_F(SelectedAdapter, IndexBeyondTheListUsesTheFirst) {

@@ -188,6 +188,32 @@ TEST(ReadRequest, OversizedBodyIsCutAndTheRestNeverRead) {
     }
 }
 
+// The connection's phases end where the HTTP layer says: the head at the blank line, the
+// request once the body is in (or cannot be), and never for a request that is dropped.
+TEST(ReadRequest, MilestonesMarkTheEndOfHeadAndRequest) {
+    const std::string head = "POST /api/scan HTTP/1.1\r\nContent-Length: 5\r\n\r\n";
+    const size_t npos = std::string::npos;
+    struct Row {
+        std::string input;
+        MemoryStream::AtEnd at_end;
+        size_t at_head, at_request;
+    };
+    const Row rows[] = {
+        {head + "hello", STALLS, head.size(), head.size() + 5},  // whole request
+        {head + "hel", STALLS, head.size(), head.size() + 3},    // short body: both still told
+        {"GET / HTTP/1.1\r\n\r\n", STALLS, 18, 18},              // no body
+        {"POST / HTTP/1.1\r\nHost", STALLS, npos, npos},         // head never complete
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input);
+        MemoryStream stream{row.input, row.at_end};
+        stream.max_chunk = 1;
+        (void)read_request(stream);
+        EXPECT_EQ(stream.consumed_at_head, row.at_head);
+        EXPECT_EQ(stream.consumed_at_request, row.at_request);
+    }
+}
+
 // The exact bytes of a response: every one carries the same header block.
 std::string response_bytes(std::string_view status, std::string_view type, std::string_view body) {
     return "HTTP/1.1 " + std::string(status) + "\r\nContent-Type: " + std::string(type) +
@@ -209,8 +235,9 @@ TEST(ServeRequest, OneRequestOneResponse) {
     const std::string short_body = R"({"ok":false,"error":"Incomplete request body"})";
     // clang-format off
     const ServeCase cases[] = {
-        {"POST /api/scan?x=1 HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", CLOSES, 1, response_bytes("200 OK", "text/plain", "POST /api/scan abc")},  // routed request
-        {"GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n", CLOSES, 1, response_bytes("200 OK", "text/plain", "GET /a ")},  // pipelined second request never answered
+        {"POST /api/scan?key=a%2Bb&x=1 HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", CLOSES, 1, response_bytes("200 OK", "text/plain", "POST /api/scan key=a%2Bb&x=1 10.0.0.9 abc")},  // routed request, query kept as sent
+        {"GET /a?b?c HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n", CLOSES, 1, response_bytes("200 OK", "text/plain", "GET /a b?c 10.0.0.9 ")},  // query from the first "?"; pipelined second request never answered
+        {"GET /a HTTP/1.1\r\n\r\n", CLOSES, 1, response_bytes("200 OK", "text/plain", "GET /a  10.0.0.9 ")},  // no query
         {"POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabcd", STALLS, 0, response_bytes("400 Bad Request", "application/json; charset=utf-8", short_body)},  // short body answered without routing
         {"GET\r\n\r\n", CLOSES, 0, ""},  // dropped request: nothing written
     };
@@ -219,11 +246,15 @@ TEST(ServeRequest, OneRequestOneResponse) {
         SCOPED_TRACE("input " + testing::PrintToString(row.input));
         MemoryStream stream{std::string(row.input), row.at_end};
         int routed = 0;
-        serve_request(stream, [&](const HttpRequest& request) {
-            ++routed;
-            return HttpResponse{"200 OK", "text/plain",
-                                request.method + " " + request.path + " " + request.body};
-        });
+        serve_request(
+            stream,
+            [&](const HttpRequest& request) {
+                ++routed;
+                return HttpResponse{"200 OK", "text/plain",
+                                    request.method + " " + request.path + " " + request.query +
+                                        " " + request.client_address + " " + request.body};
+            },
+            "10.0.0.9");
         EXPECT_EQ(routed, row.routed);
         EXPECT_EQ(stream.output, row.expected);
         EXPECT_EQ(stream.flushes, row.expected.empty() ? 0u : 1u);

@@ -1,6 +1,7 @@
-// The listener's portable pieces: the plain-HTTP redirect text and the connection cap.
+// The listener's portable pieces: the plain-HTTP redirect text and the connection caps.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,25 +46,79 @@ TEST(RedirectResponse, ExactBytes) {
               "Content-Length: 0\r\nConnection: close\r\n\r\n");
 }
 
+constexpr uint32_t LOOPBACK = 0x7F000001;  // 127.0.0.1
+constexpr uint32_t SECOND_CLIENT = 0x7F000002;
+
+// `count` claims from `client`, all of which must succeed.
+std::vector<ConnectionSlot> claim_slots(uint32_t client, int count) {
+    std::vector<ConnectionSlot> slots;
+    for (int i = 0; i < count; ++i) {
+        std::optional<ConnectionSlot> slot = ConnectionSlot::claim(client);
+        if (!slot) {
+            ADD_FAILURE() << "claim " << i << " from " << client << " refused";
+            break;
+        }
+        slots.push_back(std::move(*slot));
+    }
+    return slots;
+}
+
 TEST(ConnectionSlot, AtMostMaxConnectionsAtOnce) {
     const int before = active_connection_count();
     ASSERT_EQ(before, 0) << "no connection is being served in the unit tests";
     {
+        // Spread over enough clients that no client's own cap is reached.
         std::vector<ConnectionSlot> slots;
-        for (int i = 0; i < MAX_CONNECTIONS; ++i) {
-            std::optional<ConnectionSlot> slot = ConnectionSlot::claim();
-            ASSERT_TRUE(slot) << "slot " << i;
-            slots.push_back(std::move(*slot));
+        for (uint32_t client = 0; static_cast<int>(slots.size()) < MAX_CONNECTIONS; ++client) {
+            for (ConnectionSlot& slot : claim_slots(LOOPBACK + 1 + client, 8)) {
+                slots.push_back(std::move(slot));
+            }
         }
         EXPECT_EQ(active_connection_count(), MAX_CONNECTIONS);
-        EXPECT_FALSE(ConnectionSlot::claim()) << "one past the cap";
+        EXPECT_FALSE(ConnectionSlot::claim(LOOPBACK)) << "one past the cap, from a new client";
         EXPECT_EQ(active_connection_count(), MAX_CONNECTIONS) << "a refused claim takes nothing";
 
         slots.pop_back();
-        std::optional<ConnectionSlot> again = ConnectionSlot::claim();
+        std::optional<ConnectionSlot> again = ConnectionSlot::claim(LOOPBACK);
         EXPECT_TRUE(again) << "a freed place can be claimed again";
     }
     EXPECT_EQ(active_connection_count(), 0) << "moved-from slots give nothing back twice";
+}
+
+TEST(ConnectionSlot, OneClientCannotTakeEveryPlace) {
+    {
+        std::vector<ConnectionSlot> unread =
+            claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT);
+        EXPECT_FALSE(ConnectionSlot::claim(SECOND_CLIENT)) << "one past the client's cap";
+        EXPECT_EQ(active_connection_count(), MAX_UNREAD_CONNECTIONS_PER_CLIENT);
+        EXPECT_TRUE(ConnectionSlot::claim(LOOPBACK)) << "another client is still served";
+
+        // A request read in full gives its unread place back at once ...
+        unread.front().mark_request_read();
+        unread.front().mark_request_read();  // twice changes nothing
+        std::optional<ConnectionSlot> next = ConnectionSlot::claim(SECOND_CLIENT);
+        ASSERT_TRUE(next) << "the place of a request read in full is free again";
+        EXPECT_FALSE(ConnectionSlot::claim(SECOND_CLIENT)) << "but only that one";
+
+        // ... while connections that are being answered still count towards the client's
+        // whole limit, so one that never lets its answers end cannot pile them up either.
+        std::vector<ConnectionSlot> answered = std::move(unread);
+        answered.push_back(std::move(*next));
+        for (ConnectionSlot& slot : answered) slot.mark_request_read();
+        while (static_cast<int>(answered.size()) < MAX_CONNECTIONS_PER_CLIENT) {
+            std::optional<ConnectionSlot> slot = ConnectionSlot::claim(SECOND_CLIENT);
+            ASSERT_TRUE(slot) << "answered connections " << answered.size();
+            slot->mark_request_read();
+            answered.push_back(std::move(*slot));
+        }
+        EXPECT_FALSE(ConnectionSlot::claim(SECOND_CLIENT)) << "all of the client's places taken";
+        answered.pop_back();
+        EXPECT_TRUE(ConnectionSlot::claim(SECOND_CLIENT)) << "a closed one frees its place";
+    }
+    EXPECT_EQ(active_connection_count(), 0);
+    // Nothing of the client is left behind: it gets its full share again.
+    EXPECT_EQ(claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT).size(),
+              static_cast<size_t>(MAX_UNREAD_CONNECTIONS_PER_CLIENT));
 }
 
 }  // namespace

@@ -53,4 +53,10 @@ struct MemoryStream : ByteStream {
         ++flushes;
         return Status::success();
     }
+
+    // Input handed out when the HTTP layer told each milestone; npos when it never did.
+    size_t consumed_at_head = std::string::npos;
+    size_t consumed_at_request = std::string::npos;
+    void request_head_read() override { consumed_at_head = consumed; }
+    void request_read() override { consumed_at_request = consumed; }
 };

@@ -72,4 +72,23 @@ TEST(StatusLine, ShowsPortAndCount) {
     EXPECT_EQ(status_line(*state), "Port 9443  |  3 scan(s)");
 }
 
+TEST(LogThrottle, OneLinePerKeyPerInterval) {
+    using namespace std::chrono_literals;
+    LogThrottle throttle(10s);
+    const auto start = LogThrottle::Clock::now();
+    EXPECT_TRUE(throttle.allow("10.0.0.2", start));
+    EXPECT_FALSE(throttle.allow("10.0.0.2", start + 9999ms)) << "within the interval";
+    EXPECT_TRUE(throttle.allow("10.0.0.3", start + 1s)) << "each key has its own interval";
+    EXPECT_TRUE(throttle.allow("10.0.0.2", start + 10s)) << "the interval is over";
+    EXPECT_FALSE(throttle.allow("10.0.0.2", start + 19s))
+        << "counted from the last line let through";
+
+    // Many keys: old ones are forgotten, recent ones still held back.
+    for (int i = 0; i < 5000; ++i) {
+        EXPECT_TRUE(throttle.allow("key " + std::to_string(i), start + 30s));
+    }
+    EXPECT_FALSE(throttle.allow("key 0", start + 31s));
+    EXPECT_TRUE(throttle.allow("10.0.0.3", start + 31s));
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/receiver_state.h"
 #include "memory_stream.h"
 #include "server/embedded_assets.h"
+#include "server/pairing_key.h"
 
 using namespace std::string_view_literals;
 
@@ -355,6 +356,101 @@ TEST(ParseNumbers, ConfidenceAndPressEnter) {
     // clang-format on
     for (const auto& [body, value] : confidences) EXPECT_EQ(parse_confidence(body), value) << body;
     for (const auto& [body, value] : presses) EXPECT_EQ(parse_press_enter(body), value) << body;
+}
+
+// --pairing-key: only a scan that carries the key of this start is delivered.
+TEST_F(Routes, PairingKeyGuardsScansAndNothingElse) {
+    const std::string key = "Zm9vYmFyLWtleS0xMjM0NQ";  // as long as a real key
+    const std::string refusal =
+        R"({"ok":false,"error":"Pairing key required: scan the QR code shown by the receiver again"})";
+    const std::string body = R"({"text":"4006381333931"})";
+    const auto scan = [&](std::string query, std::string client) {
+        return route_request({"POST", "/api/scan", body, std::move(query), std::move(client)},
+                             *state);
+    };
+
+    // Without the option, a key in the query changes nothing.
+    EXPECT_EQ(scan("key=anything", "192.168.1.50").status, "200 OK");
+    copied.clear(), typed.clear();
+    (void)take_log_lines(*state);
+
+    state->pairing_key = key;
+    const uint64_t count = state->received_count;
+    struct Row {
+        std::string query;
+        const char* why;
+    };
+    const Row refused[] = {
+        {"", "no query at all"},
+        {"x=1", "no key member"},
+        {"key=", "empty key"},
+        {"key=" + key.substr(0, 21), "one character short"},
+        {"key=" + key + "A", "one character more"},
+        {"key=" + key.substr(0, 21) + "R", "last character differs"},
+        {"KEY=" + key, "member names are case-sensitive"},
+        {"key=x&key=" + key, "the first key member counts"},
+    };
+    for (const Row& row : refused) {
+        HttpResponse response = scan(row.query, "192.168.1.50");
+        EXPECT_EQ(response.status, "403 Forbidden") << row.why;
+        EXPECT_EQ(response.content_type, "application/json; charset=utf-8") << row.why;
+        EXPECT_EQ(response.body, refusal) << row.why;
+    }
+    EXPECT_TRUE(copied.empty() && typed.empty()) << "nothing typed or copied";
+    EXPECT_EQ(state->received_count.load(), count) << "nothing counted";
+    // One line for the flood from one address, and one for another address.
+    EXPECT_EQ(take_log_lines(*state),
+              std::vector<std::string>{"Refused a scan from 192.168.1.50: wrong pairing key"});
+    EXPECT_EQ(scan("", "192.168.1.51").status, "403 Forbidden");
+    EXPECT_EQ(take_log_lines(*state),
+              std::vector<std::string>{"Refused a scan from 192.168.1.51: wrong pairing key"});
+
+    // The right key, as sent or percent-encoded, among other members.
+    EXPECT_EQ(scan("key=" + key, "192.168.1.50").status, "200 OK");
+    EXPECT_EQ(
+        scan("a=1&key=" + key.substr(0, 3) + "%" + "76" + key.substr(4) + "&b", "10.0.0.2").status,
+        "200 OK");
+    EXPECT_EQ(typed, (std::vector<std::string>{"4006381333931", "4006381333931"}));
+    EXPECT_EQ(state->received_count.load(), count + 2);
+
+    // Everything but the scan stays open: the phone pings before it sends.
+    EXPECT_EQ(route_request({"GET", "/api/ping", ""}, *state).status, "200 OK");
+    EXPECT_EQ(route_request({"OPTIONS", "/api/scan", ""}, *state).status, "204 No Content");
+    EXPECT_EQ(route_request({"GET", "/", ""}, *state).status, "200 OK");
+}
+
+TEST(PairingKey, FreshBase64urlKeysOf128Bits) {
+    // RFC 4648 test vectors, in the URL-safe alphabet and without padding.
+    EXPECT_EQ(base64url(""), "");
+    EXPECT_EQ(base64url("f"), "Zg");
+    EXPECT_EQ(base64url("fo"), "Zm8");
+    EXPECT_EQ(base64url("foo"), "Zm9v");
+    EXPECT_EQ(base64url("foob"), "Zm9vYg");
+    EXPECT_EQ(base64url("\xFB\xFF\xBF"), "-_-_");
+
+    Result<std::string> first = new_pairing_key();
+    Result<std::string> second = new_pairing_key();
+    ASSERT_TRUE(first.ok()) << first.error();
+    ASSERT_TRUE(second.ok()) << second.error();
+    EXPECT_EQ(first.value().size(), 22u) << "16 bytes";
+    EXPECT_EQ(first.value().find_first_not_of(
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+              std::string::npos);
+    EXPECT_NE(first.value(), second.value()) << "a new key each time";
+}
+
+TEST(PairingKey, QueryMembers) {
+    EXPECT_EQ(query_member("key=abc", "key"), "abc");
+    EXPECT_EQ(query_member("a=1&key=abc&b=2", "key"), "abc");
+    EXPECT_EQ(query_member("key", "key"), "");                        // a member without a value
+    EXPECT_EQ(query_member("key=a%3Db%2", "key"), "a=b%2");           // a cut escape stays as it is
+    EXPECT_EQ(query_member("key=a+b", "key"), "a+b");                 // no plus-as-blank
+    EXPECT_EQ(query_member("monkey=1&keys=2", "key"), std::nullopt);  // whole names only
+    EXPECT_EQ(query_member("", "key"), std::nullopt);
+    EXPECT_TRUE(pairing_key_matches("abc", "abc"));
+    EXPECT_FALSE(pairing_key_matches("abc", "abd"));
+    EXPECT_FALSE(pairing_key_matches("abc", "ab"));
+    EXPECT_FALSE(pairing_key_matches("abc", std::string_view("abc\0", 4)));
 }
 
 }  // namespace

@@ -1,13 +1,19 @@
 """The HTTPS server on Winsock: ping, the plain-HTTP redirect, connections that say nothing,
-parallel clients, and the pairing URL on the console."""
+parallel clients, short bodies over TLS, one client that holds many connections, the pairing
+key, and the pairing URL on the console."""
 
+import json
 import os
 import re
+import select
 import socket
+import ssl
 import threading
+import time
 import unittest
 
-from quillmark_wine import Receiver, curl, open_module_session, run_target
+from quillmark_wine import Receiver, curl, open_module_session, post_scan, run_target
+from wine_harness import wait_for
 
 session = None
 work_dir = None
@@ -31,6 +37,38 @@ def advertised_address():
 
 def ping():
     return curl(f"https://127.0.0.1:{receiver.port}/api/ping")
+
+
+def tls_exchange(port, request, shut_down=False, source="", timeout=30):
+    """One request over a TLS connection of Python's own (from `source`, a loopback address);
+    with `shut_down`, the sending side is shut down after it, without close_notify. Returns all
+    the receiver sent until it closed."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE  # the receiver's certificate is self-signed
+    raw = socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                   source_address=(source, 0) if source else None)
+    with context.wrap_socket(raw) as tls:
+        tls.sendall(request)
+        if shut_down:
+            socket.socket.shutdown(tls, socket.SHUT_WR)  # the plain socket's: no close_notify
+        answer = b""
+        while chunk := tls.recv(65536):
+            answer += chunk
+    return answer
+
+
+def scan_request(text, query=""):
+    body = json.dumps({"text": text}).encode()
+    return (f"POST /api/scan{query} HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            f"Content-Length: {len(body)}\r\n\r\n").encode() + body
+
+
+def response_bytes(status, body):
+    return (f"HTTP/1.1 {status}\r\nContent-Type: application/json; charset=utf-8\r\n"
+            f"Content-Length: {len(body)}\r\nCache-Control: no-store\r\n"
+            "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
+            "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n").encode() + body
 
 
 class Console(unittest.TestCase):
@@ -117,6 +155,124 @@ class QuietClients(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", receiver.port), timeout=30) as client:
             self.assertEqual(client.recv(1), b"", "the receiver answered a silent client")
         self.assertEqual(ping().status, 200)
+
+
+class ShortBody(unittest.TestCase):
+    def test_is_answered_with_400_over_tls(self):
+        # 4 of 10 announced bytes, then silence (answered after the 5 s receive time-out) or a
+        # shut-down sending side without close_notify.
+        expected = response_bytes("400 Bad Request",
+                                  b'{"ok":false,"error":"Incomplete request body"}')
+        request = (b"POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 10\r\n\r\n"
+                   b'{"te')
+        for shut_down in (False, True):
+            with self.subTest(shut_down=shut_down):
+                self.assertEqual(tls_exchange(receiver.port, request, shut_down), expected)
+        self.assertEqual(ping().status, 200)
+
+
+class Dribbler:
+    """Connections from one loopback address that send a byte now and then, or nothing."""
+
+    def __init__(self, port, source):
+        self.port = port
+        self.source = source
+        self.dribbling = []
+        self.silent = []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._drip)
+
+    def open(self, count, start=None):
+        for _ in range(count):
+            connection = socket.create_connection(("127.0.0.1", self.port), timeout=30,
+                                                  source_address=(self.source, 0))
+            if start is None:
+                self.silent.append(connection)
+            else:
+                connection.sendall(start)
+                self.dribbling.append(connection)
+
+    def _drip(self):
+        while not self._stop.wait(1):
+            for connection in self.dribbling:
+                try:
+                    connection.send(b"a")
+                except OSError:
+                    pass
+
+    def start(self):
+        self._thread.start()
+
+    def closed_by_server(self):
+        """How many of them the receiver has closed: they are never answered, so anything
+        readable is the end."""
+        connections = self.dribbling + self.silent
+        readable, _, _ = select.select(connections, [], [], 0)
+        return len(readable)
+
+    def close(self):
+        self._stop.set()
+        if self._thread.is_alive():
+            self._thread.join()
+        for connection in self.dribbling + self.silent:
+            connection.close()
+
+
+class OneClientCannotBlock(unittest.TestCase):
+    """127.0.0.2 holds 300 silent and 50 dribbling connections; 100 scans from 127.0.0.1 are all
+    answered, each within a second. Wine's sockets are Linux sockets, so the second loopback
+    address is a client of its own for the receiver too."""
+
+    def test_scans_from_another_address_are_served(self):
+        quiet = Receiver.headless(session, work_dir, "--no-type", "--no-copy").wait_listening()
+        self.addCleanup(quiet.stop)
+        hostile = Dribbler(quiet.port, "127.0.0.2")
+        self.addCleanup(hostile.close)
+        # The dribbling ones first: those the receiver keeps stay open until the request-head
+        # deadline (10 s), longer than the scans take.
+        hostile.open(25, b"GET /")
+        hostile.open(25, b"\x16\x03\x01\x40\x00")
+        hostile.open(300)
+        hostile.start()
+        beyond_cap = 350 - 16
+        self.assertTrue(wait_for(lambda: hostile.closed_by_server() >= beyond_cap, 30),
+                        f"only {hostile.closed_by_server()} closed at once")
+
+        worst = 0.0
+        for i in range(100):
+            text = f"TWO-CLIENTS-{i}"
+            start = time.monotonic()
+            answer = tls_exchange(quiet.port, scan_request(text))
+            took = time.monotonic() - start
+            worst = max(worst, took)
+            self.assertTrue(answer.startswith(b"HTTP/1.1 200 OK\r\n"), answer)
+            self.assertIn(f'"text":"{text}"'.encode(), answer)
+            self.assertLess(took, 1.0, f"scan {i}")
+        print(f"\nworst scan latency with a hostile client (Wine): {worst * 1000:.0f} ms; "
+              f"{350 - hostile.closed_by_server()} hostile connections still open", flush=True)
+        self.assertEqual(len(quiet.scan_log_lines()), 100)
+
+
+class PairingKey(unittest.TestCase):
+    def test_scans_need_the_key_of_the_pairing_url(self):
+        keyed = Receiver.headless(session, work_dir, "--pairing-key", "--no-type",
+                                  "--no-copy").wait_listening()
+        self.addCleanup(keyed.stop)
+        keyed.wait_for_output("Pairing URL: ")
+        match = re.search(r"Pairing URL: https://\S+%2Fapi%2Fscan%3Fkey%3D([\w-]{22})\n",
+                          keyed.output())
+        self.assertIsNotNone(match, keyed.output())
+        refusal = b'{"ok":false,"error":"Pairing key required: scan the QR code shown by the receiver again"}'
+        self.assertEqual(tls_exchange(keyed.port, scan_request("NO-KEY")),
+                         response_bytes("403 Forbidden", refusal))
+        self.assertEqual(post_scan(keyed.port, {"text": "X"}).status, 403)
+        answer = tls_exchange(keyed.port, scan_request("WITH-KEY", f"?key={match[1]}"))
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200 OK\r\n"), answer)
+        keyed.wait_for_output("] WITH-KEY (100% - Received)")
+        self.assertEqual([entry[1] for entry in keyed.scan_log_lines()], ["WITH-KEY"])
+        self.assertEqual(keyed.output().count(
+            "Refused a scan from 127.0.0.1: wrong pairing key\n"), 1)
+        self.assertEqual(curl(f"https://127.0.0.1:{keyed.port}/api/ping").status, 200)
 
 
 if __name__ == "__main__":

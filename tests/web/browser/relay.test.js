@@ -234,6 +234,48 @@ describe('the Linux receiver on an X display', () => {
   });
 });
 
+describe('with a pairing key (--pairing-key)', () => {
+  it('pairs through the keyed URL, tests and scans; a scan without the key shows the refusal', T, async () => {
+    const receiver = await startReceiver({ env: { COMPUTERNAME: COMPUTER }, options: ['--pairing-key'] });
+    try {
+      const url = await receiver.pairingUrl();
+      const key = url.match(/%3Fkey%3D([\w-]{22})$/)?.[1];
+      assert.ok(key, `no key in ${url}`);
+      const endpoint = `https://127.0.0.1:${receiver.port}/api/scan`;
+      const { origin } = new URL(url);
+      const page = await openScanner(suite.context, origin, { path: url.slice(origin.length) });
+      suite.pages.push(page);
+      await waitForBadge(page, `Connected (${COMPUTER})`);
+      assert.equal(await page.evaluate(() => localStorage.getItem('quillmark_wifi_url_v1')), `${endpoint}?key=${key}`);
+
+      await page.click('#btn-open-connect');
+      assert.equal(await page.inputValue('#wifi-url-input'), `${endpoint}?key=${key}`);
+      await page.click('#btn-wifi-test');
+      await waitForText(page, '#share-status', `Wi-Fi receiver is reachable on ${COMPUTER}.`);
+      await page.keyboard.press('Escape');
+
+      await scanOnce(page);
+      await waitForMetaEnd(page, ' · Sent via Wi-Fi');
+      await receiver.waitForLine(new RegExp(`\\[EAN-13\\] ${EAN13_TEXT} \\(100% - Received\\)$`));
+
+      // The same receiver without the key: refused, and the phone says why.
+      await page.click('#btn-share-result');
+      await page.fill('#wifi-url-input', endpoint);
+      await page.keyboard.press('Escape');
+      await page.click('#approved-overlay', { position: { x: 8, y: 8 } });
+      await waitForLock(page);
+      await waitForText(page, '#error-banner',
+        'Wi-Fi auto-send failed: Pairing key required: scan the QR code shown by the receiver again');
+      await receiver.waitForLine(/^Refused a scan from 127\.0\.0\.1: wrong pairing key$/);
+      assert.equal(scanLines(receiver).length, 1, 'the refused scan was not delivered');
+      assert.equal((await storedHistory(page)).length, 2, 'the phone still keeps the scan');
+      await suite.screenshot(page, 'relay-pairing-key-refused.png');
+    } finally {
+      await receiver.stop();
+    }
+  });
+});
+
 describe('Bluetooth beside Wi-Fi', () => {
   const withBluetooth = async (page) => page.addInitScript(BLUETOOTH_STAND_IN);
 

@@ -69,10 +69,11 @@ export function spawnWithLines(path, args, env) {
   return { child, lines, stop };
 }
 
-// The pairing URL exactly as the receiver printed it, with the advertised address replaced by
-// 127.0.0.1 in the host and in the "pc" parameter alike: tests never reach a LAN address.
+// The pairing URL exactly as the receiver printed it (with its pairing key, if any), with the
+// advertised address replaced by 127.0.0.1 in the host and in the "pc" parameter alike: tests
+// never reach a LAN address.
 export function loopbackPairingUrl(printed) {
-  const match = printed.match(/^https:\/\/([\d.]+):(\d+)\/\?pc=https%3A%2F%2F([\d.]+)%3A(\d+)%2Fapi%2Fscan$/);
+  const match = printed.match(/^https:\/\/([\d.]+):(\d+)\/\?pc=https%3A%2F%2F([\d.]+)%3A(\d+)%2Fapi%2Fscan(%3Fkey%3D[\w-]+)?$/);
   if (!match || match[1] !== match[3] || match[2] !== match[4]) throw new Error(`not a pairing URL: ${printed}`);
   return printed.replaceAll(match[1], '127.0.0.1');
 }
@@ -81,12 +82,12 @@ export function loopbackPairingUrl(printed) {
 // stop() }. Lines are the receiver's stdout. `env` is added to the environment (HOSTNAME names
 // the computer in pings); DISPLAY is empty unless `env` names one, so no scan is typed into the
 // tester's desktop. `port` starts it on that port (a receiver restarted in place) instead of a
-// free one.
-export async function startReceiver({ env = {}, port: fixedPort } = {}) {
+// free one; `options` are further command-line options.
+export async function startReceiver({ env = {}, port: fixedPort, options = [] } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = fixedPort ?? await freePort();
-    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port)], { DISPLAY: '', ...env });
+    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port), ...options], { DISPLAY: '', ...env });
     const receiver = {
       origin: `https://127.0.0.1:${port}`,
       port,
