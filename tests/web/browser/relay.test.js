@@ -1,15 +1,15 @@
 // Pairing from the receiver's QR code and the automatic relay of every accepted scan, from
 // Chromium's fake camera to the real receiver's log: one scan's whole road, its failures, and
-// Bluetooth beside Wi-Fi.
+// Bluetooth beside Wi-Fi. The network has no internet: the receiver serves the decoder too.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
-import { BLUETOOTH_STAND_IN, openScanner, storedHistory } from '../helpers/browser.js';
+import { BLUETOOTH_STAND_IN, openScanner, storedHistory, reportDecoderReady } from '../helpers/browser.js';
 import { startReceiver } from '../helpers/receiver.js';
 import { EAN13_TEXT } from '../helpers/clips.js';
 
 const COMPUTER = 'QUILLMARK-PC';
-const suite = useBrowserSuite({ clip: 'ean13', receiverEnv: { COMPUTERNAME: COMPUTER } });
+const suite = useBrowserSuite({ clip: 'ean13', receiverEnv: { COMPUTERNAME: COMPUTER }, cdn: false });
 const T = { timeout: 90000 };
 const SCAN_LINE = /^\[\d\d:\d\d:\d\d\] \[(.+?)\] (.*) \((\d+)% - (.+)\)$/;
 
@@ -76,6 +76,7 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     const endpoint = `https://127.0.0.1:${suite.receiver.port}/api/scan`;
     assert.equal(await page.evaluate(() => localStorage.getItem('quillmark_wifi_url_v1')), endpoint);
     pingRequests.release(0);
+    assert.equal(await reportDecoderReady(page, 'EAN-13, no internet'), 'ZXing-WASM (decoder from this receiver)');
     await waitForBadge(page, `Connected (${COMPUTER})`);
     assert.equal(await page.getAttribute('#wifi-badge', 'class'), 'pill pill-success');
     assert.equal(await textOf(page, '#relay-label'), 'Wi-Fi Auto');
@@ -107,6 +108,7 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     try {
       const page = await openPairingUrl(receiver);
       await waitForBadge(page, `Connected (${COMPUTER})`);
+      await waitForText(page, '#engine-badge', 'ZXing-WASM'); // this receiver served the decoder too
       await receiver.stop();
       await scanOnce(page);
       await waitForText(page, '#error-banner', 'Wi-Fi auto-send failed: Failed to fetch');
