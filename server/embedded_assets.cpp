@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "server/decoder_files.h"
+#include "server/decoder_version.h"
 #include "server/embedded_files.h"
 
 namespace {
