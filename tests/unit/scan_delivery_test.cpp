@@ -6,6 +6,7 @@
 
 #include "app/receiver_state.h"
 #include "app/scan_delivery.h"
+#include "app/x11_text.h"
 
 namespace {
 
@@ -98,6 +99,50 @@ TEST(KeyEvents, CharactersBeyondTheBasicPlaneGiveTwoSurrogatePairs) {
 TEST(KeyEvents, OnlyLineBreaksWithoutEnterIsEmpty) {
     EXPECT_TRUE(key_events_for_text("\r\n", false).empty());
     EXPECT_EQ(key_events_for_text("\r\n", true), (std::vector<KeyEvent>{ENTER_DOWN, ENTER_UP}));
+}
+
+TEST(X11Text, KeysymsForCodePoints) {
+    EXPECT_EQ(keysym_for_code_point(U'A'), 0x41u) << "ASCII keysyms are the characters";
+    EXPECT_EQ(keysym_for_code_point(U'\u00E9'), 0xE9u) << "so are Latin-1 ones (eacute)";
+    EXPECT_EQ(keysym_for_code_point(U'\u00A0'), 0xA0u) << "no-break space starts Latin-1";
+    EXPECT_EQ(keysym_for_code_point(U'\u20AC'), 0x010020ACu) << "Unicode keysym beyond it";
+    EXPECT_EQ(keysym_for_code_point(U'\U0001F600'), 0x0101F600u) << "emoji: one keysym";
+    EXPECT_EQ(keysym_for_code_point(U'\t'), KEYSYM_TAB);
+    for (char32_t control : {U'\r', U'\n', U'\0', U'\x7F', U'\x85'}) {
+        EXPECT_EQ(keysym_for_code_point(control), 0u) << static_cast<uint32_t>(control);
+    }
+    EXPECT_EQ(keysyms_for_text("a\r\nb"), (std::vector<uint32_t>{'a', 'b'}));
+    EXPECT_EQ(keysyms_for_text("a\xFF"), (std::vector<uint32_t>{'a', 0x0100FFFDu}))
+        << "invalid UTF-8 types as U+FFFD";
+}
+
+TEST(X11Text, Latin1ForTheStringTarget) {
+    EXPECT_EQ(latin1_from_utf8("Gr\xC3\xBC\xC3\x9F"
+                               "e"),
+              "Gr\xFC\xDF"
+              "e");
+    EXPECT_EQ(latin1_from_utf8("\xE2\x82\xAC"
+                               "1\xF0\x9F\x98\x80"),
+              "?1?");
+    EXPECT_EQ(latin1_from_utf8("a\r\nb"), "a\r\nb");
+}
+
+TEST(X11Text, TypingRequestFromKeyEvents) {
+    auto request = typing_request_from_key_events(key_events_for_text("x\xF0\x9F\x98\x80", true));
+    ASSERT_TRUE(request.ok());
+    EXPECT_EQ(request.value().text, "x\xF0\x9F\x98\x80") << "surrogate pairs join again";
+    EXPECT_EQ(request.value().suffix, NamedKey::return_key);
+
+    request = typing_request_from_key_events(key_events_for_text("ab", false));
+    ASSERT_TRUE(request.ok());
+    EXPECT_EQ(request.value().suffix, NamedKey::none);
+    request = typing_request_from_key_events({{0x09, 0, 0}, {0x09, 0, KEY_FLAG_KEYUP}});
+    ASSERT_TRUE(request.ok());
+    EXPECT_EQ(request.value().suffix, NamedKey::tab);
+
+    EXPECT_FALSE(typing_request_from_key_events({ENTER_DOWN, ENTER_UP, down('a'), up('a')}).ok())
+        << "a named key comes last";
+    EXPECT_FALSE(typing_request_from_key_events({{0x41, 0, 0}}).ok()) << "unknown virtual key";
 }
 
 TEST_F(Delivery, AllOptionsOnCopiesTypesAndPressesEnter) {

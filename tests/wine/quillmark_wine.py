@@ -26,6 +26,13 @@ ARTIFACTS = os.environ.get("QUILLMARK_WINE_ARTIFACTS",
                            os.path.join(SOURCE_DIR, "build", "wine-artifacts"))
 RECEIVER_EXE = os.path.join(WINDOWS_BUILD, "quillmark-receiver.exe")
 TARGET_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "target_window.exe")
+PROBE_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "window_probe.exe")
+
+
+def project_version():
+    """The version in the top CMakeLists.txt's project(): what the exe must carry."""
+    with open(os.path.join(SOURCE_DIR, "CMakeLists.txt")) as cmake_lists:
+        return re.search(r"project\(quillmark VERSION (\d+\.\d+\.\d+)", cmake_lists.read())[1]
 
 
 def require_windows_build():
@@ -42,10 +49,11 @@ def fresh_directory(*parts):
     return path
 
 
-def open_session(suite_name):
-    """A started WineSession whose logs go to the suite's artifact directory."""
+def open_session(suite_name, **options):
+    """A started WineSession whose logs go to the suite's artifact directory; `options` go to
+    WineSession (e.g. `screen`)."""
     require_windows_build()
-    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"))
+    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"), **options)
     return session.__enter__()
 
 

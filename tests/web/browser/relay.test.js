@@ -6,7 +6,8 @@ import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
 import { BLUETOOTH_STAND_IN, openScanner, storedHistory, reportDecoderReady } from '../helpers/browser.js';
 import { startReceiver } from '../helpers/receiver.js';
-import { EAN13_TEXT } from '../helpers/clips.js';
+import { startDisplayWithSink } from '../helpers/x11.js';
+import { EAN13_TEXT, UPCE_TEXT } from '../helpers/clips.js';
 
 const COMPUTER = 'QUILLMARK-PC';
 const suite = useBrowserSuite({ clip: 'ean13', receiverEnv: { COMPUTERNAME: COMPUTER }, cdn: false });
@@ -38,11 +39,11 @@ async function holdRequests(page, pattern) {
 }
 
 // Opens the receiver's pairing URL, as printed, with the address on loopback.
-async function openPairingUrl(receiver, { beforeLoad } = {}) {
+async function openPairingUrl(receiver, { beforeLoad, context = suite.context } = {}) {
   const url = await receiver.pairingUrl();
   assert.equal(url, `https://127.0.0.1:${receiver.port}/?pc=https%3A%2F%2F127.0.0.1%3A${receiver.port}%2Fapi%2Fscan`);
   const { origin } = new URL(url);
-  const page = await openScanner(suite.context, origin, { path: url.slice(origin.length), beforeLoad });
+  const page = await openScanner(context, origin, { path: url.slice(origin.length), beforeLoad });
   suite.pages.push(page);
   return page;
 }
@@ -101,6 +102,23 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     await waitForText(page, '#sr-announcer', 'Sent barcode to computer via Wi-Fi.');
     assert.equal(await page.isVisible('#error-banner'), false);
     await suite.screenshot(page, 'relay-overlay-sent.png');
+  });
+
+  it('a UPC-E reaches the receiver as its 8 printed digits, logged as UPC-E', T, async () => {
+    const receiver = await startReceiver();
+    try {
+      await suite.withCamera('upce', async (context) => {
+        const page = await openPairingUrl(receiver, { context });
+        assert.deepEqual(await scanOnce(page), { format: 'UPC-E', text: UPCE_TEXT, confidence: 100 });
+        await receiver.waitForLine(SCAN_LINE);
+        const [line, ...more] = scanLines(receiver);
+        assert.deepEqual(more, []);
+        assert.deepEqual(line.match(SCAN_LINE).slice(1, 4), ['UPC-E', UPCE_TEXT, '100']);
+        await waitForMetaEnd(page, ' · Checksum OK · Sent via Wi-Fi');
+      });
+    } finally {
+      await receiver.stop();
+    }
   });
 
   it('with the receiver stopped: banner, scan still shown and stored, auto-send still on', T, async () => {
@@ -175,6 +193,23 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     scans.release(1);
     await waitForMetaEnd(page, ' · Sent via Wi-Fi');
     assert.equal((await storedHistory(page)).length, 2);
+  });
+});
+
+describe('the Linux receiver on an X display', () => {
+  it('types the code the camera scanned into the focused window, with Enter', T, async () => {
+    const display = await startDisplayWithSink();
+    const receiver = await startReceiver({ env: { COMPUTERNAME: COMPUTER, DISPLAY: display.name } });
+    try {
+      const page = await openPairingUrl(receiver);
+      await waitForBadge(page, `Connected (${COMPUTER})`);
+      assert.deepEqual(await scanOnce(page), { format: 'EAN-13', text: EAN13_TEXT, confidence: 100 });
+      await receiver.waitForLine(/\(100% - Copied & Typed\+Enter\)$/);
+      await display.waitForTyped(`${EAN13_TEXT}\n`);
+    } finally {
+      await receiver.stop();
+      await display.stop();
+    }
   });
 });
 

@@ -24,13 +24,15 @@ function freePort() {
   });
 }
 
-function waitForLine(child, lines, pattern, timeoutMs) {
+// Waits until one of `lines` (the child's stdout so far and to come) matches `pattern`.
+export function waitForLine(child, lines, pattern, timeoutMs) {
+  const name = child.spawnfile.split('/').pop();
   return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => done(new Error(`receiver printed no line matching ${pattern} in ${timeoutMs} ms:\n${lines.join('\n')}`)), timeoutMs);
+    const timer = setTimeout(() => done(new Error(`${name} printed no line matching ${pattern} in ${timeoutMs} ms:\n${lines.join('\n')}`)), timeoutMs);
     const check = () => {
       if (lines.some((line) => pattern.test(line))) done();
     };
-    const exited = (code) => done(new Error(`receiver exited with ${code}:\n${lines.join('\n')}`));
+    const exited = (code) => done(new Error(`${name} exited with ${code}:\n${lines.join('\n')}`));
     function done(error) {
       clearTimeout(timer);
       child.stdout.off('data', check);
@@ -44,6 +46,26 @@ function waitForLine(child, lines, pattern, timeoutMs) {
   });
 }
 
+// Starts a program whose stdout lines are collected in `lines`; `stop()` ends it by its PID.
+export function spawnWithLines(path, args, env) {
+  const child = spawn(path, args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+  const lines = [];
+  let partial = '';
+  child.stdout.setEncoding('utf8');
+  child.stdout.on('data', (chunk) => {
+    const parts = (partial + chunk).split('\n');
+    partial = parts.pop();
+    lines.push(...parts);
+  });
+  child.stderr.on('data', () => {});
+  const stop = () => new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) return resolve();
+    child.once('exit', () => resolve());
+    process.kill(child.pid, 'SIGTERM');
+  });
+  return { child, lines, stop };
+}
+
 // The pairing URL exactly as the receiver printed it, with the advertised address replaced by
 // 127.0.0.1 in the host and in the "pc" parameter alike: tests never reach a LAN address.
 export function loopbackPairingUrl(printed) {
@@ -53,24 +75,13 @@ export function loopbackPairingUrl(printed) {
 }
 
 // Returns { origin, port, lines, waitForLine(pattern), pairingUrl(), stop() }. Lines are the
-// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings).
+// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings);
+// DISPLAY is empty unless `env` names one, so no scan is typed into the tester's desktop.
 export async function startReceiver({ env = {} } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = await freePort();
-    const child = spawn(path, ['--headless', '-p', String(port)], {
-      stdio: ['ignore', 'pipe', 'pipe'],
-      env: { ...process.env, ...env },
-    });
-    const lines = [];
-    let partial = '';
-    child.stdout.setEncoding('utf8');
-    child.stdout.on('data', (chunk) => {
-      const parts = (partial + chunk).split('\n');
-      partial = parts.pop();
-      lines.push(...parts);
-    });
-    child.stderr.on('data', () => {});
+    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port)], { DISPLAY: '', ...env });
     const receiver = {
       origin: `https://127.0.0.1:${port}`,
       port,
@@ -80,11 +91,7 @@ export async function startReceiver({ env = {} } = {}) {
         await receiver.waitForLine(/^Pairing URL: /);
         return loopbackPairingUrl(lines.find((line) => line.startsWith('Pairing URL: ')).slice('Pairing URL: '.length));
       },
-      stop: () => new Promise((resolve) => {
-        if (child.exitCode !== null || child.signalCode !== null) return resolve();
-        child.once('exit', () => resolve());
-        process.kill(child.pid, 'SIGTERM');
-      }),
+      stop,
     };
     try {
       await receiver.waitForLine(/HTTPS listening on 0\.0\.0\.0:\d+/);

@@ -45,6 +45,17 @@ export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', 
     suite.pages.push(page);
     return page;
   };
+  // Another camera: a browser whose fake camera plays the given clip, closed after `use` ends.
+  suite.withCamera = async (kind, use) => {
+    const browser = await launchBrowser({ clip: suite.clips.clip(kind), colorScheme, cdn });
+    browser.context.on('weberror', (error) => suite.pageErrors.push(error.error().message));
+    try {
+      return await use(browser.context);
+    } finally {
+      await browser.close();
+      suite.browser.cdnRequests.push(...browser.cdnRequests); // checked after the test like the rest
+    }
+  };
   suite.screenshot = (page, name) => page.screenshot({ path: join(artifactsDir(), name), animations: 'disabled' });
   return suite;
 }
