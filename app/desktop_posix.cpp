@@ -9,6 +9,10 @@ Status send_key_events(const std::vector<KeyEvent>& events) {
     return x11_type_text(request.value().text, request.value().suffix, 0);
 }
 
+KeyboardLayout foreground_keyboard_layout() {
+    return {};  // no layout known: key-code typing falls back to Unicode characters
+}
+
 Status copy_text_to_clipboard(std::string_view text) {
     return x11_copy_text(text);
 }

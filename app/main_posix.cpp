@@ -12,6 +12,10 @@
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);  // a client that vanishes must never end the process
     CommandLine command_line = parse_command_line({argv + 1, argv + argc});
+    if (!command_line.error.empty()) {
+        std::fprintf(stderr, "%s\n", command_line.error.c_str());
+        return BAD_COMMAND_LINE_EXIT_CODE;
+    }
     auto state = start_receiver(command_line, stdout);
     if (auto off = start_x11_desktop()) push_log_line(*state, *off);
     // Explicit colours on a terminal, whatever its theme; plain blocks when piped to a file.

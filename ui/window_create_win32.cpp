@@ -79,9 +79,9 @@ LRESULT on_create(HWND window, ReceiverState& state) {
     const uint16_t port = state.port.load(std::memory_order_relaxed);
     for (size_t i = 0; i < WINDOW_CONTROLS.size(); ++i) {
         const ControlLayout& layout = WINDOW_CONTROLS[i];
-        HWND control = create_child_control(window, instance, current_font(), layout,
-                                            control_rect_for_dpi(layout, dpi),
-                                            initial_control_text(layout, url, port));
+        HWND control = create_child_control(
+            window, instance, current_font(), layout, control_rect_for_dpi(layout, dpi),
+            initial_control_text(layout, url, port, state.typing.suffix_key));
         remember_control(i, control);
         if (control) prepare_control(control, layout.id, state);
     }

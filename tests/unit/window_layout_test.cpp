@@ -149,6 +149,10 @@ TEST(WindowLayout, UrlAndPortBoxesStartFromTheState) {
     EXPECT_EQ(initial_control_text(control(IDC_PORT), url, 1024), "1024");
     EXPECT_EQ(initial_control_text(control(IDC_ABOUT), url, 9443), "About");
     EXPECT_EQ(initial_control_text(control(IDC_STATUS), url, 9443), "");
+    EXPECT_EQ(initial_control_text(control(IDC_PRESS_ENTER), url, 9443),
+              "Press Enter after typing barcode");
+    EXPECT_EQ(initial_control_text(control(IDC_PRESS_ENTER), url, 9443, SuffixKey::tab),
+              "Press Tab after typing barcode");
 }
 
 }  // namespace

@@ -597,6 +597,18 @@ class StartOptions(WindowCase):
         self.assertEqual(self.post_and_wait({"text": "OPT-1"})[1:], ("OPT-1", "100", "Received"))
 
 
+class TypingOptions(WindowCase):
+    OPTIONS = ("--no-type", "--suffix-key", "tab", "--key-delay", "5")
+
+    def test_check_box_names_tab_and_the_log_says_how_scans_are_typed(self):
+        controls = controls_by_id(dump())
+        self.assertEqual(controls[IDC_PRESS_ENTER]["text"], "Press Tab after typing barcode")
+        self.assertEqual(controls[IDC_PRESS_ENTER]["check"], 1)
+        self.assertEqual(log_lines(controls[IDC_LOG]["text"]), [
+            LISTENING.format(self.port),
+            "Typing: Unicode characters, 5 ms between characters, Tab after each scan"])
+
+
 class StartupBindFailure(WindowCase):
     HOLD_PORT = True
 

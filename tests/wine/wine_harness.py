@@ -50,8 +50,11 @@ def end_process(process, grace=1.0):
 
 
 class WineSession:
-    def __init__(self, prefix_dir, log_dir, screen="1280x800"):
+    def __init__(self, prefix_dir, log_dir, screen="1280x800", x_keyboard_layout=None):
+        """`x_keyboard_layout` (e.g. "de") is set on the display before any Wine program
+        starts, since Wine reads the X keyboard layout when a program starts."""
         self.prefix_dir = os.path.abspath(prefix_dir)
+        self.x_keyboard_layout = x_keyboard_layout
         self.log_dir = os.path.abspath(log_dir)
         self.screen = screen  # the X screen's size, WIDTHxHEIGHT
         self.display = None
@@ -77,6 +80,9 @@ class WineSession:
         os.makedirs(self.log_dir, exist_ok=True)
         self._lock_prefix()
         self.start_display()
+        if self.x_keyboard_layout:
+            subprocess.run(["setxkbmap", "-display", self.display, self.x_keyboard_layout],
+                           check=True, timeout=30)
         self.prepare_prefix()
 
     def close(self):
