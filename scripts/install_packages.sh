@@ -3,12 +3,13 @@
 # Usage: scripts/install_packages.sh GROUP...   (groups: build e2e web windows bench)
 set -euo pipefail
 
+# The builds need npm: they install the scanner page's decoder from decoder/package-lock.json.
 packages_for() {
     case "$1" in
-        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools libx11-dev libxtst-dev" ;;
+        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools libx11-dev libxtst-dev nodejs npm" ;;
         e2e) echo "curl openssl zbar-tools procps xvfb xclip x11-xkb-utils" ;;
         web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
-        windows) echo "g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2" ;;
+        windows) echo "nodejs npm g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2" ;;
         bench) echo "nginx-light wrk openssl curl" ;;
         *) echo "unknown package group: $1" >&2; exit 2 ;;
     esac

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "server/decoder_files.h"
+#include "server/decoder_version.h"
 #include "server/embedded_files.h"
 
 namespace {
@@ -26,6 +28,20 @@ constexpr EmbeddedAsset ASSET_TABLE[] = {
     {"/about", HTML, EMBEDDED_FILE_ABOUT_HTML},
 };
 
+// The decoder's files keep their places in the npm package, so the reader module finds the
+// chunk it imports (../share.js) by its relative path. The version in the prefix lets browsers
+// keep them: the bytes under one prefix never change.
+#define DECODER_PREFIX "/vendor/zxing-wasm@" ZXING_WASM_VERSION "/"
+constexpr std::string_view WASM = "application/wasm";
+constexpr std::string_view CACHE_FOR_A_WEEK = "max-age=604800, immutable";
+
+constexpr EmbeddedAsset DECODER_TABLE[] = {
+    {DECODER_PREFIX "dist/es/reader/index.js", JAVASCRIPT, DECODER_FILE_INDEX_JS, CACHE_FOR_A_WEEK},
+    {DECODER_PREFIX "dist/es/share.js", JAVASCRIPT, DECODER_FILE_SHARE_JS, CACHE_FOR_A_WEEK},
+    {DECODER_PREFIX "dist/reader/zxing_reader.wasm", WASM, DECODER_FILE_ZXING_READER_WASM,
+     CACHE_FOR_A_WEEK},
+};
+
 struct EmbeddedFile {
     std::string_view name;
     std::string_view bytes;
@@ -47,11 +63,15 @@ constexpr EmbeddedFile FILE_TABLE[] = {
 }  // namespace
 
 constinit const std::span<const EmbeddedAsset> EMBEDDED_ASSETS{ASSET_TABLE};
+constinit const std::span<const EmbeddedAsset> DECODER_ASSETS{DECODER_TABLE};
+constinit const std::string_view DECODER_PATH_PREFIX{DECODER_PREFIX};
 
 const EmbeddedAsset* find_embedded_asset(std::string_view path) {
-    auto found = std::find_if(std::begin(ASSET_TABLE), std::end(ASSET_TABLE),
+    std::span<const EmbeddedAsset> table =
+        path.starts_with(DECODER_PATH_PREFIX) ? DECODER_ASSETS : EMBEDDED_ASSETS;
+    auto found = std::find_if(table.begin(), table.end(),
                               [path](const EmbeddedAsset& asset) { return asset.path == path; });
-    return found == std::end(ASSET_TABLE) ? nullptr : found;
+    return found == table.end() ? nullptr : &*found;
 }
 
 std::string_view embedded_file(std::string_view file_name) {

@@ -142,15 +142,17 @@ constexpr size_t SINGLE_WRITE_BODY_BYTES = 16384 - 512;
 
 Status write_response(ByteStream& stream, const HttpResponse& response) {
     std::string head;
-    head.reserve(256 + response.status.size() + response.content_type.size());
+    head.reserve(256 + response.status.size() + response.content_type.size() +
+                 response.cache_control.size());
     head += "HTTP/1.1 ";
     head += response.status;
     head += "\r\nContent-Type: ";
     head += response.content_type;
     head += "\r\nContent-Length: ";
     head += std::to_string(response.body.size());
+    head += "\r\nCache-Control: ";
+    head += response.cache_control;
     head +=
-        "\r\nCache-Control: no-store"
         "\r\nAccess-Control-Allow-Origin: *"
         "\r\nAccess-Control-Allow-Methods: GET, POST, OPTIONS"
         "\r\nAccess-Control-Allow-Headers: Content-Type"

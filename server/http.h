@@ -34,6 +34,7 @@ struct HttpResponse {
     std::string status;  // "404 Not Found"
     std::string content_type;
     std::string body;
+    std::string_view cache_control = "no-store";  // a static text
 };
 
 enum class ReadOutcome { request, incomplete_body, close_without_answer };

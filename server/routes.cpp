@@ -196,7 +196,8 @@ HttpResponse route_request(const HttpRequest& request, ReceiverState& state) {
     }
     if (request.method == "GET") {
         if (const EmbeddedAsset* asset = find_embedded_asset(request.path)) {
-            return {"200 OK", std::string(asset->content_type), std::string(asset->bytes)};
+            return {"200 OK", std::string(asset->content_type), std::string(asset->bytes),
+                    asset->cache_control};
         }
     }
     return not_found_response();

@@ -144,9 +144,10 @@ function announce(message) {
   });
 }
 
-function showEngineBadge(label, ready) {
+// The badge names the decoders; its tooltip adds where the WebAssembly reader came from.
+function showEngineBadge(label, ready, zxingSource = null) {
   ui.engineBadge.textContent = label;
-  ui.engineBadge.title = label;
+  ui.engineBadge.title = zxingSource ? `${label} (decoder from ${zxingSource})` : label;
   ui.engineBadge.className = ready ? 'pill pill-success' : 'pill pill-danger';
 }
 
@@ -307,7 +308,8 @@ async function startScanning() {
   hideResult();
   ui.scanToggle.disabled = true;
   try {
-    showEngineBadge((await scanner.initEngines()).label, true);
+    const engines = await scanner.initEngines();
+    showEngineBadge(engines.label, true, engines.zxingSource);
     const camera = await scanner.startCamera(ui.video);
     // Stopped (page hidden) while the camera was opening: release it again at once.
     if (session !== cameraSession) {
@@ -781,7 +783,7 @@ function startUp() {
   updateSettingsSummary();
   renderHistory();
   scanner.initEngines().then(
-    (engines) => showEngineBadge(engines.label, true),
+    (engines) => showEngineBadge(engines.label, true, engines.zxingSource),
     () => showEngineBadge('Decoder offline', false),
   );
 }

@@ -17,20 +17,40 @@ export const SCAN_MODES = Object.freeze({
   }),
 });
 
-// Pinned to the release the tests install, so phones run the decoder that was tested.
+// Pinned to the release the receiver embeds (decoder/package-lock.json) and the tests install, so
+// phones run the decoder that was tested.
 const ZXING_VERSION = '2.2.4';
-// Each source names its package root too: the reader's .wasm is fetched from the same CDN as the
-// module, so the fallback works when the first CDN (or the reader's own default host) is blocked.
-const ZXING_SOURCES = Object.freeze([
+// Each source names its package root too: the reader's .wasm is fetched from the same place as
+// the module, so a fallback works when an earlier source (or the reader's own default host) is
+// blocked.
+const CDN_SOURCES = Object.freeze([
   Object.freeze({
+    name: 'cdn.jsdelivr.net',
     moduleUrl: `https://cdn.jsdelivr.net/npm/zxing-wasm@${ZXING_VERSION}/reader/+esm`,
     packageRoot: `https://cdn.jsdelivr.net/npm/zxing-wasm@${ZXING_VERSION}/`,
   }),
   Object.freeze({
+    name: 'unpkg.com',
     moduleUrl: `https://unpkg.com/zxing-wasm@${ZXING_VERSION}/dist/es/reader/index.js`,
     packageRoot: `https://unpkg.com/zxing-wasm@${ZXING_VERSION}/`,
   }),
 ]);
+export const RECEIVER_SOURCE_NAME = 'this receiver';
+// A source whose module and .wasm have not both loaded by then counts as failed, so a network
+// that silently drops outside traffic cannot keep the page waiting.
+export const DECODER_SOURCE_LIMIT_MS = 8000;
+
+// Where the reader is loaded from, in order. A page served by a receiver (over http or https)
+// asks that receiver's own copy first, which works on a network without internet.
+export function zxingSources(moduleUrl = import.meta.url) {
+  const here = new URL(moduleUrl);
+  if (here.protocol !== 'https:' && here.protocol !== 'http:') return [...CDN_SOURCES];
+  const packageRoot = new URL(`/vendor/zxing-wasm@${ZXING_VERSION}/`, here).href;
+  return [
+    { name: RECEIVER_SOURCE_NAME, moduleUrl: `${packageRoot}dist/es/reader/index.js`, packageRoot },
+    ...CDN_SOURCES,
+  ];
+}
 
 const NO_DECODER_MESSAGE =
   'Could not load ZXing-WASM decoder and native BarcodeDetector is unavailable. Check your internet connection.';
@@ -146,12 +166,12 @@ async function settle(promise) {
   }
 }
 
-async function importReader(source) {
-  const module = await import(source.moduleUrl);
+async function importReader(source, importModule) {
+  const module = await importModule(source.moduleUrl);
   if (typeof module.readBarcodes !== 'function') throw new Error('module has no readBarcodes');
   if (typeof module.prepareZXingModule === 'function') {
-    // Instantiate now, from the CDN that served the module: a source whose .wasm cannot be fetched
-    // must count as failed here rather than break every frame later.
+    // Instantiate now, from the source that served the module: a source whose .wasm cannot be
+    // fetched must count as failed here rather than break every frame later.
     await module.prepareZXingModule({
       overrides: { locateFile: (path, prefix) => (path.endsWith('.wasm') ? `${source.packageRoot}dist/reader/${path}` : prefix + path) },
       fireImmediately: true,
@@ -160,12 +180,23 @@ async function importReader(source) {
   return module.readBarcodes;
 }
 
-async function loadZxingReader() {
-  for (const source of ZXING_SOURCES) {
+function withinLimit(promise, limitMs) {
+  let timer;
+  const expired = new Promise((resolve, reject) => {
+    timer = setTimeout(() => reject(new Error('decoder source timed out')), limitMs);
+  });
+  return Promise.race([promise, expired]).finally(() => clearTimeout(timer));
+}
+
+// The first source whose module exports readBarcodes and whose .wasm instantiates within the
+// limit: { readBarcodes, source } with the source's name, or null when none does.
+export async function loadZxingReader(sources = zxingSources(), importModule = (url) => import(url)) {
+  for (const source of sources) {
     try {
-      return await importReader(source);
+      const readBarcodes = await withinLimit(importReader(source, importModule), DECODER_SOURCE_LIMIT_MS);
+      return { readBarcodes, source: source.name };
     } catch {
-      // Try the next CDN.
+      // Try the next source.
     }
   }
   return null;
@@ -186,6 +217,7 @@ async function createNativeDetector() {
 export class BarcodeScannerEngine {
   constructor() {
     this.zxingReadBarcodes = null;
+    this.zxingSource = null;
     this.nativeDetector = null;
     this.engineReady = false;
     this.stream = null;
@@ -208,6 +240,7 @@ export class BarcodeScannerEngine {
       engines,
       dualEngine: engines.length === 2,
       label: engines.length ? engines.join(' + ') : 'Unavailable',
+      zxingSource: this.zxingSource,
     };
   }
 
@@ -222,7 +255,11 @@ export class BarcodeScannerEngine {
 
   async loadDecoders() {
     if (!this.nativeDetector) this.nativeDetector = await createNativeDetector();
-    if (!this.zxingReadBarcodes) this.zxingReadBarcodes = await loadZxingReader();
+    if (!this.zxingReadBarcodes) {
+      const reader = await loadZxingReader();
+      this.zxingReadBarcodes = reader?.readBarcodes ?? null;
+      this.zxingSource = reader?.source ?? null;
+    }
     if (!this.zxingReadBarcodes && !this.nativeDetector) throw new Error(NO_DECODER_MESSAGE);
     this.engineReady = true;
     return this.getEngineInfo();

@@ -11,9 +11,9 @@ const BT_CHUNK_BYTES = 20;
 const PING_TIMEOUT_MS = 4000;
 const SEND_TIMEOUT_MS = 5000;
 
-const EMPTY_URL_MESSAGE = 'Enter the target computer URL (e.g. http://192.168.1.25:8080).';
+const EMPTY_URL_MESSAGE = 'Enter the target computer URL (e.g. https://192.168.1.25:8080).';
 const PING_TIMEOUT_MESSAGE =
-  'Connection timed out. Make sure both devices are on the same Wi-Fi and server.mjs is running.';
+  'Connection timed out. Make sure both devices are on the same Wi-Fi and the Quillmark receiver is running on the computer.';
 const SEND_TIMEOUT_MESSAGE = 'Wi-Fi send timed out. Verify the computer receiver is running.';
 const SHARE_UNSUPPORTED_MESSAGE = 'System Share Sheet is not supported in this browser.';
 const BT_UNSUPPORTED_MESSAGE =
@@ -45,10 +45,16 @@ export function saveWifiUrl(url) {
   }
 }
 
+// An HTTPS page may not call plain http (browsers block it as mixed content), so an address
+// typed without a scheme takes the page's own when that is https.
+function defaultScheme() {
+  return globalThis.location?.protocol === 'https:' ? 'https://' : 'http://';
+}
+
 export function normalizeWifiEndpoint(rawUrl) {
   const text = String(rawUrl ?? '').trim();
   if (!text) throw new Error(EMPTY_URL_MESSAGE);
-  const url = new URL(/^https?:\/\//i.test(text) ? text : `http://${text}`);
+  const url = new URL(/^https?:\/\//i.test(text) ? text : `${defaultScheme()}${text}`);
   if (url.pathname === '/' || url.pathname === '') url.pathname = '/api/scan';
   return url.href;
 }

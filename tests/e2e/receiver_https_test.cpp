@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "net/endpoint.h"
+#include "server/embedded_assets.h"
 #include "tests/support/process.h"
 #include "tests/support/receiver_process.h"
 
@@ -20,10 +23,11 @@ std::string https_url(uint16_t port, const std::string& path) {
 
 // The exact header block that every response carries, in this order.
 std::string response_head(const std::string& status, const std::string& content_type,
-                          size_t body_length) {
+                          size_t body_length, const std::string& cache_control = "no-store") {
     return "HTTP/1.1 " + status + "\r\nContent-Type: " + content_type +
            "\r\nContent-Length: " + std::to_string(body_length) +
-           "\r\nCache-Control: no-store\r\nAccess-Control-Allow-Origin: *\r\n"
+           "\r\nCache-Control: " + cache_control +
+           "\r\nAccess-Control-Allow-Origin: *\r\n"
            "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
            "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n";
 }
@@ -95,6 +99,52 @@ TEST_P(ReceiverOverCurl, ScanIsEchoedAndLogged) {
     EXPECT_TRUE(receiver_.process->wait_for_line(
         [&](const std::string& line) { return std::regex_match(line, logged); }, LINE_LIMIT))
         << "no log line for the scan";
+}
+
+std::string npm_package_file(const std::string& path) {
+    std::ifstream in(std::string(QUILLMARK_DECODER_PACKAGE_DIR) + "/" + path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << "cannot read " << path << " of the installed npm package";
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string npm_package_version() {
+    const std::string manifest = npm_package_file("package.json");
+    std::smatch match;
+    return std::regex_search(manifest, match, std::regex("\"version\":\\s*\"([^\"]+)\""))
+               ? match[1].str()
+               : "";
+}
+
+// A megabyte through TLS, byte for byte as npm installed it, under the type that lets browsers
+// compile it while it streams in.
+TEST_P(ReceiverOverCurl, DecoderIsServedAsTheNpmPackageHasIt) {
+    const std::string prefix(DECODER_PATH_PREFIX);
+    EXPECT_EQ(prefix, "/vendor/zxing-wasm@" + npm_package_version() + "/");
+    for (const auto& [path, content_type] :
+         {std::pair{"dist/reader/zxing_reader.wasm", "application/wasm"},
+          std::pair{"dist/es/reader/index.js", "text/javascript; charset=utf-8"}}) {
+        SCOPED_TRACE(path);
+        const ProgramResult result = curl(prefix + path);
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        const std::string file = npm_package_file(path);
+        ASSERT_GT(file.size(), 0u);
+        const std::string head =
+            response_head("200 OK", content_type, file.size(), "max-age=604800, immutable");
+        EXPECT_EQ(result.out.substr(0, head.size()), head);
+        EXPECT_TRUE(result.out.substr(head.size()) == file)
+            << "the body (" << result.out.size() - head.size() << " bytes) differs from the "
+            << file.size() << " bytes of the npm file";
+    }
+    // Only the files the page needs: the rest of the package is not served.
+    for (const std::string& path :
+         {prefix + "package.json", prefix + "dist/es/writer/index.js", prefix,
+          std::string("/vendor/zxing-wasm@0.0.0/dist/es/share.js")}) {
+        const ProgramResult result = curl(path);
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out,
+                  response_head("404 Not Found", "text/plain; charset=utf-8", 9) + "Not found")
+            << path;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -54,6 +54,34 @@ TEST(EmbeddedAssets, EveryPathServesItsFileByteForByte) {
     }
 }
 
+TEST(EmbeddedAssets, DecoderFilesAreCachedUnlikeThePages) {
+    const std::string prefix(DECODER_PATH_PREFIX);
+    ASSERT_TRUE(prefix.starts_with("/vendor/zxing-wasm@") && prefix.ends_with("/")) << prefix;
+    // clang-format off
+    const Expected decoder[] = {
+        {"dist/es/reader/index.js", "", "text/javascript; charset=utf-8"},
+        {"dist/es/share.js", "", "text/javascript; charset=utf-8"},  // imported by the reader
+        {"dist/reader/zxing_reader.wasm", "", "application/wasm"},
+    };
+    // clang-format on
+    ASSERT_EQ(DECODER_ASSETS.size(), std::size(decoder)) << "only what the page loads";
+    for (const Expected& row : decoder) {
+        const EmbeddedAsset* asset = find_embedded_asset(prefix + std::string(row.path));
+        ASSERT_NE(asset, nullptr) << row.path;
+        EXPECT_EQ(asset->content_type, row.content_type);
+        EXPECT_EQ(asset->cache_control, "max-age=604800, immutable");
+        EXPECT_GT(asset->bytes.size(), 1000u);
+    }
+    EXPECT_TRUE(find_embedded_asset(prefix + "dist/reader/zxing_reader.wasm")
+                    ->bytes.starts_with(std::string_view("\0asm", 4)));
+    for (const EmbeddedAsset& page : EMBEDDED_ASSETS) EXPECT_EQ(page.cache_control, "no-store");
+    for (const std::string& path :
+         {prefix, prefix + "package.json", prefix + "dist/es/reader/", prefix + "dist/es/share.js/",
+          prefix + "dist/es/reader/../share.js", std::string("/vendor/dist/es/share.js")}) {
+        EXPECT_EQ(find_embedded_asset(path), nullptr) << path;
+    }
+}
+
 TEST(EmbeddedAssets, UnknownNamesFindNothing) {
     for (std::string_view path : {"", "/about/", "/index.htm", "/web/index.html", "index.html"}) {
         EXPECT_EQ(find_embedded_asset(path), nullptr) << path;

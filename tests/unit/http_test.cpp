@@ -215,10 +215,12 @@ TEST(ReadRequest, MilestonesMarkTheEndOfHeadAndRequest) {
 }
 
 // The exact bytes of a response: every one carries the same header block.
-std::string response_bytes(std::string_view status, std::string_view type, std::string_view body) {
+std::string response_bytes(std::string_view status, std::string_view type, std::string_view body,
+                           std::string_view cache_control = "no-store") {
     return "HTTP/1.1 " + std::string(status) + "\r\nContent-Type: " + std::string(type) +
            "\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nCache-Control: no-store\r\nAccess-Control-Allow-Origin: *"
+           "\r\nCache-Control: " + std::string(cache_control) +
+           "\r\nAccess-Control-Allow-Origin: *"
            "\r\nAccess-Control-Allow-Methods: GET, POST, OPTIONS"
            "\r\nAccess-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n" +
            std::string(body);
@@ -280,10 +282,13 @@ TEST(WriteResponse, SmallAnswersGoOutInOneWrite) {
 }
 
 TEST(WriteResponse, LargeBodiesFollowTheHeaderBlockAndFailedWritesStop) {
-    const HttpResponse reply{"200 OK", "text/html; charset=utf-8", std::string(100000, 'x')};
+    // A decoder file: large, and cached unlike the pages.
+    const HttpResponse reply{"200 OK", "application/wasm", std::string(100000, 'x'),
+                             "max-age=604800, immutable"};
     MemoryStream whole{""};
     EXPECT_TRUE(write_response(whole, reply).ok());
-    EXPECT_EQ(whole.output, response_bytes(reply.status, reply.content_type, reply.body));
+    EXPECT_EQ(whole.output, response_bytes(reply.status, reply.content_type, reply.body,
+                                           "max-age=604800, immutable"));
 
     MemoryStream head_fails{""};
     head_fails.failing_write = 0;

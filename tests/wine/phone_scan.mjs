@@ -1,7 +1,8 @@
 // The phone's part of the end-to-end test through the Windows build: Chromium (with the web
-// suite's harness: fake camera playing an EAN-13 clip, CDN stand-in) opens the pairing URL,
-// scans once with "Press Enter" on, reloads, switches it off and scans again. Every scan is
-// posted by the page itself. Prints one JSON object with what the page showed.
+// suite's harness: fake camera playing an EAN-13 clip, every request beyond loopback aborted, so
+// the exe must serve the decoder too) opens the pairing URL, scans once with "Press Enter" on,
+// reloads, switches it off and scans again. Every scan is posted by the page itself. Prints one
+// JSON object with what the page showed and the requests that tried to leave loopback.
 // With --lose-first-reply the page talks to the receiver through a loopback proxy that cuts the
 // connection after the receiver has answered the first scan, and scans once.
 //
@@ -40,7 +41,7 @@ async function scan(page, name, { untilSent = false } = {}) {
 }
 
 const clips = new ClipMaker();
-const browser = await launchBrowser({ clip: clips.clip('ean13') });
+const browser = await launchBrowser({ clip: clips.clip('ean13'), cdn: false });
 const errors = [];
 browser.context.on('weberror', (error) => errors.push(error.error().message));
 let proxy = null;
@@ -56,13 +57,16 @@ try {
     const page = await openScanner(browser.context, origin, { path: url.slice(origin.length) });
     await page.waitForFunction(() => document.getElementById('wifi-badge').textContent !== 'Not tested', null, TIMEOUT);
     const paired = { relayLabel: await text(page, '#relay-label'), wifiBadge: await text(page, '#wifi-badge') };
+    await page.waitForFunction(() => document.getElementById('engine-badge').textContent !== 'Loading…', null, TIMEOUT);
+    const decoder = await page.getAttribute('#engine-badge', 'title');
     const withEnter = await scan(page, 'phone-scan-enter.png');
 
     await page.reload();
     await page.click('#settings-details summary');
     await page.uncheck('#opt-press-enter');
     const withoutEnter = await scan(page, 'phone-scan-no-enter.png');
-    process.stdout.write(`${JSON.stringify({ paired, scans: [withEnter, withoutEnter], errors })}\n`);
+    const offsite = browser.cdnRequests.map((request) => request.url);
+    process.stdout.write(`${JSON.stringify({ paired, decoder, scans: [withEnter, withoutEnter], errors, offsite })}\n`);
   }
 } finally {
   await proxy?.close();

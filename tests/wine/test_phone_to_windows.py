@@ -1,5 +1,6 @@
 """The whole road of a scan with nothing mocked between phone and PC: Chromium opens the Windows
-receiver's pairing URL (the advertised address replaced by 127.0.0.1), pairs itself, reads an
+receiver's pairing URL (the advertised address replaced by 127.0.0.1), loads the decoder from
+the receiver (there is no internet: every other request is aborted), pairs itself, reads an
 EAN-13 from its fake camera and posts it; the receiver under Wine types it into the focused
 window and puts it on the Windows clipboard; a scan whose reply is lost on the way back is sent
 again and typed once. The browser side is phone_scan.mjs."""
@@ -57,6 +58,8 @@ class PhoneToWindows(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
         phone = json.loads(done.stdout.decode())
         self.assertEqual(phone["errors"], [], "the page threw")
+        self.assertEqual(phone["offsite"], [], "no request left loopback")
+        self.assertEqual(phone["decoder"], "ZXing-WASM (decoder from this receiver)")
 
         # Paired from the URL alone, and the receiver under Wine answered the ping.
         self.assertEqual(phone["paired"]["relayLabel"], "Wi-Fi Auto")

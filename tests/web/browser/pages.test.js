@@ -4,7 +4,7 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { useBrowserSuite, waitForEngine, waitForLock, waitForText, textOf } from '../helpers/suite.js';
-import { storedHistory } from '../helpers/browser.js';
+import { storedHistory, blockReceiverDecoder, reportDecoderReady } from '../helpers/browser.js';
 import { EAN13_TEXT } from '../helpers/clips.js';
 
 const suite = useBrowserSuite();
@@ -26,7 +26,7 @@ describe('scanner page at rest', () => {
     let release;
     const gate = new Promise((resolve) => { release = resolve; });
     const page = await suite.open({
-      beforeLoad: (p) => p.route((url) => url.pathname.endsWith('/reader/+esm'), async (route) => {
+      beforeLoad: (p) => p.route((url) => url.pathname.endsWith('/dist/es/reader/index.js'), async (route) => {
         await gate;
         await route.fallback();
       }),
@@ -251,11 +251,48 @@ describe('copy buttons', () => {
 });
 
 describe('decoder sources', () => {
+  it('takes the receiver\'s own copy first; without it, the first CDN', T, async () => {
+    const own = await suite.open();
+    assert.equal(await reportDecoderReady(own, 'receiver\'s copy'), 'ZXing-WASM (decoder from this receiver)');
+    assert.equal(await textOf(own, '#engine-badge'), 'ZXing-WASM');
+    assert.deepEqual(suite.browser.cdnRequests, [], 'no CDN was asked');
+
+    const cdn = await suite.open({ beforeLoad: blockReceiverDecoder });
+    assert.equal(await reportDecoderReady(cdn, 'CDN stand-in'), 'ZXing-WASM (decoder from cdn.jsdelivr.net)');
+    assert.deepEqual(suite.browser.cdnRequests.map((request) => [new URL(request.url).pathname, request.served]), [
+      ['/npm/zxing-wasm@2.2.4/reader/+esm', true],
+      ['/npm/zxing-wasm@2.2.4/share.js', true],
+      ['/npm/zxing-wasm@2.2.4/dist/reader/zxing_reader.wasm', true],
+    ]);
+    await cdn.setInputFiles('#photo-input', suite.clips.photo('ean13'));
+    await waitForLock(cdn);
+    assert.equal(await textOf(cdn, '#result-code'), EAN13_TEXT);
+  });
+
+  it('moves on from a CDN that never answers after 8 s', T, async () => {
+    let hold;
+    const asked = new Promise((resolve) => { hold = resolve; });
+    const page = await suite.open({
+      beforeLoad: async (p) => {
+        await p.clock.install();
+        await blockReceiverDecoder(p);
+        await p.route((url) => url.hostname === 'cdn.jsdelivr.net', (route) => hold(route));
+      },
+    });
+    const held = await asked;
+    assert.equal(await textOf(page, '#engine-badge'), 'Loading…');
+    await page.clock.fastForward(8000);
+    await waitForText(page, '#engine-badge', 'ZXing-WASM');
+    assert.equal(await page.getAttribute('#engine-badge', 'title'), 'ZXing-WASM (decoder from unpkg.com)');
+    await held.abort();
+  });
+
   it('falls back to the second CDN, whose own .wasm serves alone', T, async () => {
     const requests = [];
     const page = await suite.open({
       beforeLoad: async (p) => {
         p.on('request', (request) => requests.push(request.url()));
+        await blockReceiverDecoder(p);
         await p.route((url) => url.hostname.endsWith('jsdelivr.net'), (route) => route.abort('blockedbyclient'));
       },
     });
@@ -268,9 +305,12 @@ describe('decoder sources', () => {
     assert.ok(wasm[0].endsWith('/zxing-wasm@2.2.4/dist/reader/zxing_reader.wasm'));
   });
 
-  it('says "Decoder offline" without any CDN, and explains it on start', T, async () => {
+  it('says "Decoder offline" without the receiver\'s copy or any CDN, and explains it on start', T, async () => {
     const page = await suite.open({
-      beforeLoad: (p) => p.route((url) => !['127.0.0.1', 'localhost'].includes(url.hostname), (route) => route.abort('internetdisconnected')),
+      beforeLoad: async (p) => {
+        await blockReceiverDecoder(p);
+        await p.route((url) => !['127.0.0.1', 'localhost'].includes(url.hostname), (route) => route.abort('internetdisconnected'));
+      },
     });
     await waitForText(page, '#engine-badge', 'Decoder offline');
     await page.click('#btn-scan-toggle');

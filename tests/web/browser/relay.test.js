@@ -1,16 +1,17 @@
 // Pairing from the receiver's QR code and the automatic relay of every accepted scan, from
 // Chromium's fake camera to the real receiver's log: one scan's whole road, its failures, the
-// waiting list that keeps scans while the receiver is away, and Bluetooth beside Wi-Fi.
+// waiting list that keeps scans while the receiver is away, and Bluetooth beside Wi-Fi. The
+// network has no internet: the receiver serves the decoder too.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
-import { BLUETOOTH_STAND_IN, openScanner, storedHistory } from '../helpers/browser.js';
+import { BLUETOOTH_STAND_IN, openScanner, storedHistory, reportDecoderReady } from '../helpers/browser.js';
 import { startCuttingProxy, startReceiver } from '../helpers/receiver.js';
 import { startDisplayWithSink } from '../helpers/x11.js';
 import { EAN13_TEXT, UPCE_TEXT } from '../helpers/clips.js';
 
 const COMPUTER = 'QUILLMARK-PC';
-const suite = useBrowserSuite({ clip: 'ean13', receiverEnv: { COMPUTERNAME: COMPUTER } });
+const suite = useBrowserSuite({ clip: 'ean13', receiverEnv: { COMPUTERNAME: COMPUTER }, cdn: false });
 const T = { timeout: 90000 };
 const SCAN_LINE = /^\[\d\d:\d\d:\d\d\] \[(.+?)\] (.*) \((\d+)% - (.+)\)$/;
 
@@ -45,6 +46,8 @@ async function openPairingUrl(receiver, { beforeLoad, context = suite.context } 
   const { origin } = new URL(url);
   const page = await openScanner(context, origin, { path: url.slice(origin.length), beforeLoad });
   suite.pages.push(page);
+  // Many tests stop the receiver later: by then the page must hold the decoder it served.
+  await waitForText(page, '#engine-badge', 'ZXing-WASM', 30000);
   return page;
 }
 
@@ -97,6 +100,7 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     const endpoint = `https://127.0.0.1:${suite.receiver.port}/api/scan`;
     assert.equal(await page.evaluate(() => localStorage.getItem('quillmark_wifi_url_v1')), endpoint);
     pingRequests.release(0);
+    assert.equal(await reportDecoderReady(page, 'EAN-13, no internet'), 'ZXing-WASM (decoder from this receiver)');
     await waitForBadge(page, `Connected (${COMPUTER})`);
     assert.equal(await page.getAttribute('#wifi-badge', 'class'), 'pill pill-success');
     assert.equal(await textOf(page, '#relay-label'), 'Wi-Fi Auto');

@@ -1,12 +1,13 @@
 // Live scanning of a QR code on the fake camera: the 2D path of the WebAssembly reader, and a
-// native detector reading what the 1D-only WebAssembly mode may not.
+// native detector reading what the 1D-only WebAssembly mode may not. The network has no
+// internet: the receiver serves the decoder, and the scan goes to it.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
-import { NATIVE_DETECTOR_STAND_IN, openScanner, storedHistory } from '../helpers/browser.js';
+import { NATIVE_DETECTOR_STAND_IN, openScanner, storedHistory, reportDecoderReady } from '../helpers/browser.js';
 import { QR_TEXT } from '../helpers/clips.js';
 
-const suite = useBrowserSuite({ clip: 'qr' });
+const suite = useBrowserSuite({ clip: 'qr', cdn: false });
 const T = { timeout: 90000 };
 
 async function chooseMode(page, mode) {
@@ -25,6 +26,17 @@ describe('QR code scanning', () => {
     assert.match(await textOf(page, '#approved-meta'), /^5\/5 frames · 100% match · [1-9]\d* ms$/);
     await waitForText(page, '#sr-announcer', `Scanned QR-CODE barcode ${QR_TEXT} with 99 percent confidence.`);
     assert.equal((await storedHistory(page))[0].checksumVerified, false);
+  });
+
+  it('opened from the pairing URL, locks the QR code with the receiver\'s decoder and relays it', T, async () => {
+    const pc = encodeURIComponent(`${suite.origin}/api/scan`);
+    const page = await suite.open({ path: `/?pc=${pc}` });
+    assert.equal(await reportDecoderReady(page, 'QR code, no internet'), 'ZXing-WASM (decoder from this receiver)');
+    await page.click('#btn-scan-toggle');
+    await waitForLock(page);
+    assert.equal(await textOf(page, '#result-code'), QR_TEXT);
+    await suite.receiver.waitForLine(/\] \[QR-CODE\] https:\/\/quillmark\.test\/item\/42\?lot=7 \(99% - Received\)$/);
+    await waitForText(page, '#sr-announcer', 'Sent barcode to computer via Wi-Fi.');
   });
 
   it('locks a QR code that fills the frame\'s height, taller than the reticle\'s region', T, async () => {

@@ -71,6 +71,10 @@ describe('Wi-Fi panel', () => {
     assert.equal(await page.getAttribute('#relay-dot', 'data-connected'), 'true');
     assert.equal(await page.evaluate(() => localStorage.getItem('quillmark_wifi_url_v1')), `${suite.origin}/api/scan`);
     await suite.screenshot(page, 'relay-dialog-wifi.png');
+    // Typed without a scheme, as users do: the https page calls its receiver over https too.
+    await page.fill('#wifi-url-input', `127.0.0.1:${suite.receiver.port}`);
+    await page.click('#btn-wifi-test');
+    await expectStatus(page, `Wi-Fi receiver is reachable on ${COMPUTER}.`, 'ok');
 
     const closed = await loopbackPort();
     await page.fill('#wifi-url-input', `https://127.0.0.1:${closed.port}`);
@@ -98,7 +102,7 @@ describe('Wi-Fi panel', () => {
       await expectNoStatus(page);
       assert.equal(await page.isDisabled('#btn-wifi-test'), true, 'no second test while one runs');
       await expectStatus(page,
-        'Connection timed out. Make sure both devices are on the same Wi-Fi and server.mjs is running.', 'error');
+        'Connection timed out. Make sure both devices are on the same Wi-Fi and the Quillmark receiver is running on the computer.', 'error');
       assert.equal(await page.isDisabled('#btn-wifi-test'), false);
       assert.equal(await textOf(page, '#wifi-badge'), 'Unreachable');
     } finally {

@@ -1,5 +1,6 @@
 // Debian's Chromium through playwright-core: a fresh profile, a fake camera playing a clip, the
-// CDN stand-in that serves zxing-wasm from node_modules, and no traffic beyond loopback.
+// CDN stand-in that serves zxing-wasm from node_modules (or none at all), and no traffic beyond
+// loopback.
 import { chromium } from 'playwright-core';
 import { mkdtempSync, mkdirSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -33,10 +34,11 @@ function packageFileFor(url) {
 const CONTENT_TYPES = { js: 'text/javascript; charset=utf-8', wasm: 'application/wasm' };
 
 // Every non-loopback request lands here; `requests` records what was asked and what was served.
-export async function installCdnStandIn(target, requests = []) {
+// With `serve` false every one of them is aborted: a network without internet.
+export async function installCdnStandIn(target, requests = [], { serve = true } = {}) {
   await target.route((url) => !isLoopback(url), async (route) => {
     const url = new URL(route.request().url());
-    const file = packageFileFor(url);
+    const file = serve ? packageFileFor(url) : null;
     requests.push({ url: url.href, served: Boolean(file) });
     if (!file) return route.abort('blockedbyclient');
     let body;
@@ -151,7 +153,18 @@ export const SHARE_STAND_IN = () => {
   });
 };
 
-export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'light' } = {}) {
+// Records in window.__decoderReadyMs when the engine badge first turns ready, in ms since the
+// page started loading.
+const DECODER_CLOCK = () => {
+  new MutationObserver((changes, observer) => {
+    if (!document.getElementById('engine-badge')?.classList.contains('pill-success')) return;
+    window.__decoderReadyMs = performance.now();
+    observer.disconnect();
+  }).observe(document, { subtree: true, childList: true, attributes: true, attributeFilter: ['class'] });
+};
+
+// `cdn` false: no CDN stand-in, every request beyond loopback is aborted and listed in cdnRequests.
+export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'light', cdn = true } = {}) {
   const profile = mkdtempSync(join(tmpdir(), 'quillmark-profile-'));
   const args = [
     '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -169,7 +182,8 @@ export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'lig
     acceptDownloads: true,
     args,
   });
-  const cdnRequests = await installCdnStandIn(context);
+  const cdnRequests = await installCdnStandIn(context, [], { serve: cdn });
+  await context.addInitScript(DECODER_CLOCK);
   return {
     context,
     cdnRequests,
@@ -192,6 +206,19 @@ export async function openScanner(context, origin, { history, storage = {}, path
   if (beforeLoad) await beforeLoad(page);
   await page.goto(`${origin}${path}`);
   return page;
+}
+
+// Makes the receiver's own copy of the decoder unavailable to this page.
+export const blockReceiverDecoder = (page) =>
+  page.route((url) => isLoopback(url) && url.pathname.startsWith('/vendor/'), (route) => route.abort('blockedbyclient'));
+
+// Waits for a ready decoder, prints how long it took from the start of loading and where it came
+// from (the engine badge's tooltip), and returns that tooltip.
+export async function reportDecoderReady(page, what) {
+  await page.waitForFunction(() => window.__decoderReadyMs !== undefined, null, { timeout: 30000 });
+  const [ms, title] = await page.evaluate(() => [window.__decoderReadyMs, document.getElementById('engine-badge').title]);
+  console.log(`${what}: decoder ready ${Math.round(ms)} ms after the page started loading — ${title}`);
+  return title;
 }
 
 export async function storedHistory(page) {

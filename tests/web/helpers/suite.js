@@ -9,12 +9,14 @@ import { ClipMaker } from './clips.js';
 
 export const LOCK_TIMEOUT_MS = 30000;
 
-export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', receiverEnv = {} } = {}) {
+// `cdn` false: a network without internet, where every request beyond loopback is aborted and
+// each test ends by checking that the pages made none.
+export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', receiverEnv = {}, cdn = true } = {}) {
   const suite = { pages: [], pageErrors: [] };
   before(async () => {
     suite.clips = new ClipMaker();
     suite.receiver = await startReceiver({ env: receiverEnv });
-    suite.browser = await launchBrowser({ clip: clipKind ? suite.clips.clip(clipKind) : undefined, colorScheme });
+    suite.browser = await launchBrowser({ clip: clipKind ? suite.clips.clip(clipKind) : undefined, colorScheme, cdn });
     suite.context = suite.browser.context;
     await suite.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: suite.receiver.origin });
     suite.context.on('weberror', (error) => suite.pageErrors.push(error.error().message));
@@ -25,6 +27,8 @@ export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', 
     await Promise.all(pages.map((page) => page.close()));
     const errors = suite.pageErrors.splice(0);
     assert.deepEqual(errors, [], 'the pages threw no uncaught errors');
+    const offsite = suite.browser.cdnRequests.splice(0);
+    if (!cdn) assert.deepEqual(offsite, [], 'no request left loopback');
   });
   after(async () => {
     await suite.browser?.close();
@@ -43,12 +47,13 @@ export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', 
   };
   // Another camera: a browser whose fake camera plays the given clip, closed after `use` ends.
   suite.withCamera = async (kind, use) => {
-    const browser = await launchBrowser({ clip: suite.clips.clip(kind), colorScheme });
+    const browser = await launchBrowser({ clip: suite.clips.clip(kind), colorScheme, cdn });
     browser.context.on('weberror', (error) => suite.pageErrors.push(error.error().message));
     try {
       return await use(browser.context);
     } finally {
       await browser.close();
+      suite.browser.cdnRequests.push(...browser.cdnRequests); // checked after the test like the rest
     }
   };
   suite.screenshot = (page, name) => page.screenshot({ path: join(artifactsDir(), name), animations: 'disabled' });

@@ -2,7 +2,10 @@ import { describe, it, beforeEach, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { installFakeCanvas } from '../helpers/fake-canvas.js';
 import { setGlobal, installFakeClock } from '../helpers/globals.js';
-import { BarcodeScannerEngine, SCAN_MODES, framePasses, nextPassPreference, NO_PASS_PREFERENCE } from '../../../web/scanner.js';
+import { readFileSync } from 'node:fs';
+import {
+  BarcodeScannerEngine, SCAN_MODES, framePasses, nextPassPreference, NO_PASS_PREFERENCE, zxingSources, loadZxingReader,
+} from '../../../web/scanner.js';
 
 installFakeCanvas();
 
@@ -312,14 +315,16 @@ describe('engine loading', () => {
     await assert.rejects(engine.initEngines(), {
       message: 'Could not load ZXing-WASM decoder and native BarcodeDetector is unavailable. Check your internet connection.',
     });
-    assert.deepEqual(engine.getEngineInfo(), { ready: false, engines: [], dualEngine: false, label: 'Unavailable' });
+    assert.deepEqual(engine.getEngineInfo(), { ready: false, engines: [], dualEngine: false, label: 'Unavailable', zxingSource: null });
 
     let created = null;
     restore.push(setGlobal('BarcodeDetector', class {
       constructor(options) { created = options; }
       static async getSupportedFormats() { return ['ean_13', 'qr_code']; }
     }));
-    assert.deepEqual(await engine.initEngines(), { ready: true, engines: ['Native BarcodeDetector'], dualEngine: false, label: 'Native BarcodeDetector' });
+    assert.deepEqual(await engine.initEngines(), {
+      ready: true, engines: ['Native BarcodeDetector'], dualEngine: false, label: 'Native BarcodeDetector', zxingSource: null,
+    });
     assert.deepEqual(created, { formats: ['ean_13', 'qr_code'] });
   });
 
@@ -334,7 +339,51 @@ describe('engine loading', () => {
     const { engine } = scriptedEngine();
     assert.deepEqual(await engine.initEngines(), {
       ready: true, engines: ['ZXing-WASM', 'Native BarcodeDetector'], dualEngine: true, label: 'ZXing-WASM + Native BarcodeDetector',
+      zxingSource: null,
     });
+  });
+});
+
+describe('decoder sources', () => {
+  const pinned = JSON.parse(readFileSync(new URL('../../../decoder/package.json', import.meta.url))).dependencies['zxing-wasm'];
+
+  it('puts the serving receiver\'s own copy, of the version it embeds, before the two CDNs', () => {
+    const sources = zxingSources('https://192.168.1.25:8080/scanner.js');
+    assert.deepEqual(sources.map((source) => source.name), ['this receiver', 'cdn.jsdelivr.net', 'unpkg.com']);
+    assert.equal(sources[0].moduleUrl, `https://192.168.1.25:8080/vendor/zxing-wasm@${pinned}/dist/es/reader/index.js`);
+    assert.equal(sources[0].packageRoot, `https://192.168.1.25:8080/vendor/zxing-wasm@${pinned}/`);
+    for (const source of sources.slice(1)) assert.ok(source.moduleUrl.includes(`/zxing-wasm@${pinned}/`), source.moduleUrl);
+    assert.equal(zxingSources('http://localhost:8080/scanner.js')[0].moduleUrl, `http://localhost:8080/vendor/zxing-wasm@${pinned}/dist/es/reader/index.js`);
+    assert.deepEqual(zxingSources('file:///sdcard/scanner.js').map((source) => source.name), ['cdn.jsdelivr.net', 'unpkg.com']);
+  });
+
+  it('gives up on a source after 8 s, and skips one without a reader or whose .wasm fails', async () => {
+    const clock = installFakeClock();
+    try {
+      const readBarcodes = () => [];
+      const modules = {
+        hangs: () => new Promise(() => {}),
+        empty: async () => ({}),
+        brokenWasm: async () => ({ readBarcodes, prepareZXingModule: async () => { throw new Error('404'); } }),
+        good: async () => ({ readBarcodes, prepareZXingModule: async () => {} }),
+      };
+      const asked = [];
+      const source = (name) => ({ name, moduleUrl: name, packageRoot: `${name}/` });
+      const pending = loadZxingReader(['empty', 'brokenWasm', 'hangs', 'good'].map(source), (url) => {
+        asked.push(url);
+        return modules[url]();
+      });
+      for (let turn = 0; turn < 10; turn += 1) await new Promise(setImmediate);
+      clock.tick(7999);
+      await new Promise(setImmediate);
+      assert.deepEqual(asked, ['empty', 'brokenWasm', 'hangs'], 'still waiting for the third source');
+      clock.tick(1);
+      assert.deepEqual(await pending, { readBarcodes, source: 'good' });
+      assert.deepEqual(asked, ['empty', 'brokenWasm', 'hangs', 'good']);
+      assert.equal(clock.pending(), 0, 'no timer left behind');
+    } finally {
+      clock.uninstall();
+    }
   });
 });
 

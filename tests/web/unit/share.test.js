@@ -82,9 +82,21 @@ describe('normalizeWifiEndpoint', () => {
     for (const [raw, expected] of cases) assert.equal(normalizeWifiEndpoint(raw), expected, raw);
   });
 
+  it('gives an address without a scheme the https of an https page, else http', () => {
+    use('location', new URL('https://192.168.1.25:8080/?pc=x'));
+    assert.equal(normalizeWifiEndpoint('192.168.1.25:8383'), 'https://192.168.1.25:8383/api/scan');
+    assert.equal(normalizeWifiEndpoint('pc-desk.local:443/hook'), 'https://pc-desk.local/hook');
+    assert.equal(normalizeWifiEndpoint('http://192.168.1.25:8383'), 'http://192.168.1.25:8383/api/scan', 'a typed scheme stays');
+    use('location', new URL('http://localhost:8080/'));
+    assert.equal(normalizeWifiEndpoint('192.168.1.25:8383'), 'http://192.168.1.25:8383/api/scan');
+    assert.equal(normalizeWifiEndpoint('HTTPS://192.168.1.25:8383'), 'https://192.168.1.25:8383/api/scan');
+    use('location', new URL('file:///sdcard/index.html'));
+    assert.equal(normalizeWifiEndpoint('192.168.1.25:8383'), 'http://192.168.1.25:8383/api/scan');
+  });
+
   it('refuses an empty or unparsable address', () => {
     for (const empty of ['', '   ', null, undefined]) {
-      assert.throws(() => normalizeWifiEndpoint(empty), { message: 'Enter the target computer URL (e.g. http://192.168.1.25:8080).' });
+      assert.throws(() => normalizeWifiEndpoint(empty), { message: 'Enter the target computer URL (e.g. https://192.168.1.25:8080).' });
     }
     assert.throws(() => normalizeWifiEndpoint('http://[broken'), TypeError);
   });
@@ -132,7 +144,7 @@ describe('testWifiConnection', () => {
       assert.equal(settled, false);
       clock.tick(1);
       await assert.rejects(pending, {
-        message: 'Connection timed out. Make sure both devices are on the same Wi-Fi and server.mjs is running.',
+        message: 'Connection timed out. Make sure both devices are on the same Wi-Fi and the Quillmark receiver is running on the computer.',
       });
       assert.equal(clock.pending(), 0);
     } finally {
@@ -202,7 +214,7 @@ describe('sendOverWifi', () => {
     const failure = new TypeError('Failed to fetch');
     const requests = installFetch(() => Promise.reject(failure));
     await assert.rejects(sendOverWifi('10.0.0.9', entry), (error) => error === failure);
-    await assert.rejects(sendOverWifi('  ', entry), { message: 'Enter the target computer URL (e.g. http://192.168.1.25:8080).' });
+    await assert.rejects(sendOverWifi('  ', entry), { message: 'Enter the target computer URL (e.g. https://192.168.1.25:8080).' });
     assert.equal(requests.length, 1);
   });
 
