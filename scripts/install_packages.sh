@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, only those that are missing.
-# Usage: scripts/install_packages.sh GROUP...   (groups: build e2e web windows bench)
+# Usage: scripts/install_packages.sh GROUP...   (groups: build e2e web windows bench fuzz)
 set -euo pipefail
 
 packages_for() {
@@ -10,6 +10,8 @@ packages_for() {
         web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
         windows) echo "g++-mingw-w64-x86-64-posix dpkg-dev wine64 fonts-wine xvfb imagemagick xclip zbar-tools procps python3 iproute2" ;;
         bench) echo "nginx-light wrk openssl curl" ;;
+        # clang's libFuzzer and sanitizer runtimes; llvm brings llvm-symbolizer for stack traces.
+        fuzz) echo "clang libclang-rt-14-dev llvm" ;;
         *) echo "unknown package group: $1" >&2; exit 2 ;;
     esac
 }
