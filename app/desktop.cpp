@@ -1,32 +1,123 @@
 #include "app/desktop.h"
 
+#include <chrono>
+#include <thread>
+
 #include "app/utf8.h"
 
-std::vector<KeyEvent> key_events_for_text(std::string_view text, bool with_enter) {
-    std::vector<KeyEvent> events;
-    std::u16string units = utf16_from_utf8(text);
-    events.reserve(units.size() * 2 + 2);
-    for (char16_t unit : units) {
-        if (unit == u'\r' || unit == u'\n') continue;  // a wedge never types line breaks
-        events.push_back({0, unit, KEY_FLAG_UNICODE});
-        events.push_back({0, unit, KEY_FLAG_UNICODE | KEY_FLAG_KEYUP});
+namespace {
+
+bool is_high_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+void add_unicode_pair(Keystroke& keys, char16_t unit) {
+    keys.push_back({0, unit, KEY_FLAG_UNICODE});
+    keys.push_back({0, unit, KEY_FLAG_UNICODE | KEY_FLAG_KEYUP});
+}
+
+// Modifiers go down in this order and come up in the reverse one.
+constexpr struct {
+    uint8_t bit;
+    uint16_t virtual_key;
+} MODIFIER_KEYS[] = {{MODIFIER_SHIFT, VK_SHIFT_KEY},
+                     {MODIFIER_CONTROL, VK_CONTROL_KEY},
+                     {MODIFIER_ALT, VK_MENU_KEY}};
+constexpr uint8_t KNOWN_MODIFIERS = MODIFIER_SHIFT | MODIFIER_CONTROL | MODIFIER_ALT;
+
+// The layout's key for `unit` with its modifiers, or nothing when the layout cannot type it
+// with one press (no key, a dead key, or a modifier such as Kana that cannot be pressed here).
+bool add_layout_key(Keystroke& keys, char16_t unit, const KeyboardLayout& layout) {
+    if (!layout.key_for) return false;
+    std::optional<LayoutKey> key = layout.key_for(unit);
+    if (!key || key->dead || (key->modifiers & ~KNOWN_MODIFIERS) != 0) return false;
+    const auto scan_code = [&layout](uint16_t vk) -> uint16_t {
+        return layout.scan_code_for ? layout.scan_code_for(vk) : 0;
+    };
+    for (const auto& modifier : MODIFIER_KEYS) {
+        if (key->modifiers & modifier.bit) {
+            keys.push_back({modifier.virtual_key, scan_code(modifier.virtual_key), 0});
+        }
     }
-    if (with_enter) {
-        events.push_back({VK_RETURN_KEY, 0, 0});
-        events.push_back({VK_RETURN_KEY, 0, KEY_FLAG_KEYUP});
+    keys.push_back({key->virtual_key, key->scan_code, 0});
+    keys.push_back({key->virtual_key, key->scan_code, KEY_FLAG_KEYUP});
+    for (auto m = std::rbegin(MODIFIER_KEYS); m != std::rend(MODIFIER_KEYS); ++m) {
+        if (key->modifiers & m->bit) {
+            keys.push_back({m->virtual_key, scan_code(m->virtual_key), KEY_FLAG_KEYUP});
+        }
+    }
+    return true;
+}
+
+void add_characters(std::vector<Keystroke>& strokes, std::string_view text,
+                    const TypingOptions& options, const KeyboardLayout& layout) {
+    std::u16string units = utf16_from_utf8(text);
+    for (size_t i = 0; i < units.size(); ++i) {
+        char16_t unit = units[i];
+        if (unit == u'\r' || unit == u'\n') continue;  // a wedge never types line breaks
+        Keystroke keys;
+        const bool pair = is_high_surrogate(unit) && i + 1 < units.size();
+        if (pair) {
+            // No layout key types a character beyond the basic plane: both halves as Unicode.
+            add_unicode_pair(keys, unit);
+            add_unicode_pair(keys, units[++i]);
+        } else if (options.mode == TypeMode::unicode || !add_layout_key(keys, unit, layout)) {
+            add_unicode_pair(keys, unit);
+        }
+        strokes.push_back(std::move(keys));
+    }
+}
+
+}  // namespace
+
+std::vector<Keystroke> keystrokes_for_text(std::string_view text, bool with_suffix,
+                                           const TypingOptions& options,
+                                           const KeyboardLayout& layout) {
+    std::vector<Keystroke> strokes;
+    add_characters(strokes, options.prefix, options, layout);
+    add_characters(strokes, text, options, layout);
+    add_characters(strokes, options.postfix, options, layout);
+    if (with_suffix) {
+        const uint16_t vk = options.suffix_key == SuffixKey::tab ? VK_TAB_KEY : VK_RETURN_KEY;
+        // Key codes carry the scan code too, for programs that read only that.
+        const uint16_t scan =
+            options.mode == TypeMode::keys && layout.scan_code_for ? layout.scan_code_for(vk) : 0;
+        strokes.push_back({{vk, scan, 0}, {vk, scan, KEY_FLAG_KEYUP}});
+    }
+    return strokes;
+}
+
+std::vector<KeyEvent> key_events_for_text(std::string_view text, bool with_suffix,
+                                          const TypingOptions& options,
+                                          const KeyboardLayout& layout) {
+    std::vector<KeyEvent> events;
+    for (const Keystroke& keys : keystrokes_for_text(text, with_suffix, options, layout)) {
+        events.insert(events.end(), keys.begin(), keys.end());
     }
     return events;
 }
 
-Status type_text(std::string_view text, bool with_enter) {
-    std::vector<KeyEvent> events = key_events_for_text(text, with_enter);
-    if (events.empty()) return Status::success();
-    return send_key_events(events);
+Status type_text(std::string_view text, bool with_suffix, const TypingOptions& options) {
+    const KeyboardLayout layout =
+        options.mode == TypeMode::keys ? foreground_keyboard_layout() : KeyboardLayout{};
+    if (options.key_delay_ms == 0) {
+        std::vector<KeyEvent> events = key_events_for_text(text, with_suffix, options, layout);
+        if (events.empty()) return Status::success();
+        return send_key_events(events);
+    }
+    for (const Keystroke& keys : keystrokes_for_text(text, with_suffix, options, layout)) {
+        Status sent = send_key_events(keys);
+        if (!sent.ok()) return sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.key_delay_ms));
+    }
+    return Status::success();
 }
 
 const Desktop& platform_desktop() {
     static const Desktop desktop{
-        [](std::string_view text, bool with_enter) { return type_text(text, with_enter); },
+        [](std::string_view text, bool with_suffix, const TypingOptions& options) {
+            return type_text(text, with_suffix, options);
+        },
         [](std::string_view text) { return copy_text_to_clipboard(text); },
     };
     return desktop;

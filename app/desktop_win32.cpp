@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "app/desktop.h"
@@ -40,7 +42,65 @@ class GlobalBlock {
     HGLOBAL handle_;
 };
 
+// True when pressing `virtual_key` with `modifiers` types exactly `unit`. Flag bit 2 leaves
+// the keyboard state (a pending dead key above all) untouched, so asking disturbs no typing.
+bool key_types_unit(HKL layout, UINT virtual_key, UINT scan_code, uint8_t modifiers,
+                    char16_t unit) {
+    BYTE state[256] = {};
+    constexpr BYTE DOWN = 0x80;
+    if (modifiers & MODIFIER_SHIFT) state[VK_SHIFT] = state[VK_LSHIFT] = DOWN;
+    if (modifiers & MODIFIER_CONTROL) state[VK_CONTROL] = state[VK_LCONTROL] = DOWN;
+    if (modifiers & MODIFIER_ALT) state[VK_MENU] = state[VK_LMENU] = DOWN;
+    WCHAR typed[8] = {};
+    constexpr UINT KEEP_KEYBOARD_STATE = 0x4;
+    int count = ToUnicodeEx(virtual_key, scan_code, state, typed, 8, KEEP_KEYBOARD_STATE, layout);
+    return count == 1 && typed[0] == unit;  // -1 is a dead key
+}
+
+LayoutKey ask_layout_key(HKL layout, char16_t unit, SHORT found) {
+    const auto virtual_key = static_cast<uint16_t>(found & 0xFF);
+    const auto modifiers = static_cast<uint8_t>((found >> 8) & 0xFF);
+    const auto scan_code =
+        static_cast<uint16_t>(MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout));
+    const bool dead = !key_types_unit(layout, virtual_key, scan_code, modifiers, unit);
+    return LayoutKey{virtual_key, scan_code, modifiers, dead};
+}
+
+// Each question to the system costs several milliseconds per character under Wine, and what a
+// loaded layout answers never changes, so every answer is kept.
+template <typename Answer, typename Ask>
+Answer remembered(HKL layout, uint32_t question, Ask ask) {
+    static std::mutex lock;
+    static std::map<std::pair<HKL, uint32_t>, Answer> answers;
+    std::lock_guard guard(lock);
+    auto [entry, added] = answers.try_emplace({layout, question});
+    if (added) entry->second = ask();
+    return entry->second;
+}
+
 }  // namespace
+
+KeyboardLayout foreground_keyboard_layout() {
+    // Keys go to the foreground window, and its thread reads them through its own layout.
+    DWORD thread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+    HKL layout = GetKeyboardLayout(thread);
+    return KeyboardLayout{
+        [layout](char16_t unit) {
+            return remembered<std::optional<LayoutKey>>(
+                layout, unit, [layout, unit]() -> std::optional<LayoutKey> {
+                    SHORT found = VkKeyScanExW(static_cast<WCHAR>(unit), layout);
+                    if (found == -1) return std::nullopt;
+                    return ask_layout_key(layout, unit, found);
+                });
+        },
+        [layout](uint16_t virtual_key) {
+            return remembered<uint16_t>(layout, virtual_key, [layout, virtual_key] {
+                return static_cast<uint16_t>(
+                    MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout));
+            });
+        },
+    };
+}
 
 Status send_key_events(const std::vector<KeyEvent>& events) {
     std::vector<INPUT> inputs(events.size());  // value-initialised: time and extra info are 0
@@ -50,7 +110,7 @@ Status send_key_events(const std::vector<KeyEvent>& events) {
         inputs[i].ki.wScan = events[i].scan_code;
         inputs[i].ki.dwFlags = events[i].flags;
     }
-    // One call for the whole text, so no other input can land between its keys.
+    // One call for all the events given, so no other input can land between them.
     UINT inserted = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
     if (inserted != inputs.size()) return Status::failure("SendInput incomplete");
     return Status::success();

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "ui/qr_code.h"
 
@@ -23,3 +24,7 @@ struct HeadlessOutput {
 // console's code page; else nowhere, so that log lines are dropped rather than queued for a
 // window that never comes.
 HeadlessOutput open_headless_output();
+
+// Writes one line where headless output would go, before returning (for a start that is
+// refused); false when there is nowhere to write it.
+bool write_headless_line_now(std::string_view line);

@@ -180,3 +180,20 @@ HeadlessOutput open_headless_output() {
     output.file = output.owned.get();
     return output;
 }
+
+bool write_headless_line_now(std::string_view line) {
+    const std::string text = std::string(line) + "\r\n";
+    HANDLE inherited = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (is_usable(inherited) && !is_console(inherited)) {
+        DWORD written = 0;
+        return WriteFile(inherited, text.data(), static_cast<DWORD>(text.size()), &written,
+                         nullptr) != FALSE;
+    }
+    if (!is_usable(inherited) && !AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+    Handle console = owned_handle(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    if (!console) return false;
+    write_console_text(console.get(), text);
+    return true;
+}

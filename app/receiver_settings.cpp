@@ -30,6 +30,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             result.settings.copy_to_clipboard = false;
         } else if (argument == "--headless") {
             result.headless = true;
+        } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
+            if (!result.error.empty()) break;
         }
     }
     return result;

@@ -6,19 +6,24 @@
 #include <string_view>
 #include <vector>
 
+#include "app/typing_options.h"
+
 struct ReceiverSettings {
     uint16_t port = 8080;
     bool auto_type = true;
     bool press_enter = true;
     bool copy_to_clipboard = true;
+    TypingOptions typing;
 };
 
 struct CommandLine {
     ReceiverSettings settings;
     bool headless = false;
+    std::string error;  // a bad typing option's value: the receiver must not start
 };
 
-// Arguments without the program path. Never fails: unknown options and bad values are ignored.
+// Arguments without the program path. Unknown options and bad port values are ignored; a bad
+// typing option's value sets `error` and ends the parse.
 CommandLine parse_command_line(const std::vector<std::string>& arguments);
 
 // Splits a raw Windows command line (UTF-8) into arguments by the Windows rules: blanks

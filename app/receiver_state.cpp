@@ -10,6 +10,7 @@ std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settin
     state->auto_type = settings.auto_type;
     state->press_enter = settings.press_enter;
     state->copy_to_clipboard = settings.copy_to_clipboard;
+    state->typing = settings.typing;
     return state;
 }
 

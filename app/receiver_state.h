@@ -9,9 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "app/delivery_queue.h"
 #include "app/desktop.h"
 #include "app/receiver_settings.h"
+#include "app/recent_scan_ids.h"
 #include "net/adapter_entry.h"
+
+// With a key delay, at most this many scans wait to be typed; later ones are refused.
+inline constexpr size_t MAX_WAITING_SCANS = 1000;
 
 // Posted to the main window after a line is queued; no parameters.
 inline constexpr unsigned WM_LOG_PENDING = 0x8000 + 1;  // WM_APP + 1
@@ -33,10 +38,15 @@ struct ReceiverState {
     std::atomic<bool> auto_type{true};
     std::atomic<bool> press_enter{true};
     std::atomic<bool> copy_to_clipboard{true};
+    RecentScanIds delivered_scan_ids;  // own lock, never held with another
+    TypingOptions typing;              // fixed after start-up
 
     // Headless mode: no window will ever drain the queue, so lines go straight here instead.
     std::FILE* log_output = nullptr;
     Desktop desktop = platform_desktop();
+
+    // Last, so that its thread ends before anything it delivers with goes away.
+    DeliveryQueue paced_scans{MAX_WAITING_SCANS};
 };
 
 std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settings,

@@ -5,9 +5,18 @@
 
 #include "app/receiver_state.h"
 
+namespace {
+
+std::string time_stamp_now() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return utc_time_stamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+}
+
+}  // namespace
+
 void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request) {
     std::string outcome;
-    const auto add_outcome = [&outcome](const char* word) {
+    const auto add_outcome = [&outcome](std::string_view word) {
         if (!outcome.empty()) outcome += " & ";
         outcome += word;
     };
@@ -19,19 +28,30 @@ void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest pres
             add_outcome("Copied");
         }
         if (state.auto_type.load(std::memory_order_relaxed)) {
-            bool with_enter = state.press_enter.load(std::memory_order_relaxed) &&
-                              press_enter_request != PressEnterRequest::no;
-            if (state.desktop.type_text(scan.text, with_enter).ok()) {
-                add_outcome(with_enter ? "Typed+Enter" : "Typed");
+            bool with_suffix = state.press_enter.load(std::memory_order_relaxed) &&
+                               press_enter_request != PressEnterRequest::no;
+            if (state.desktop.type_text(scan.text, with_suffix, state.typing).ok()) {
+                add_outcome(typed_outcome(with_suffix, state.typing.suffix_key));
             }
         }
     }
     state.received_count.fetch_add(1);
     if (outcome.empty()) outcome = "Received";
 
-    auto now = std::chrono::system_clock::now().time_since_epoch();
-    int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
-    push_log_line(state, scan_log_line(utc_time_stamp(seconds), scan, outcome));
+    push_log_line(state, scan_log_line(time_stamp_now(), scan, outcome));
+}
+
+void report_repeated_scan(ReceiverState& state, const Scan& scan) {
+    push_log_line(state, scan_log_line(time_stamp_now(), scan, "Already received"));
+}
+
+bool accept_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request) {
+    if (state.typing.key_delay_ms == 0) {
+        deliver_scan(state, scan, press_enter_request);
+        return true;
+    }
+    return state.paced_scans.post(
+        [&state, scan, press_enter_request] { deliver_scan(state, scan, press_enter_request); });
 }
 
 std::string utc_time_stamp(int64_t seconds_since_epoch) {

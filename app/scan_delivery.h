@@ -17,6 +17,14 @@ enum class PressEnterRequest { absent, yes, no };
 
 void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request);
 
+// Delivers the scan now, or with a key delay queues it to be typed after those before it and
+// returns at once, since typing it may take far longer than the phone waits for an answer.
+// False, with nothing delivered, when too many scans are already waiting.
+bool accept_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request);
+
+// A resend of a scan already delivered: only its log line, with the outcome "Already received".
+void report_repeated_scan(ReceiverState& state, const Scan& scan);
+
 // "HH:MM:SS" of UTC for seconds since 1970 (negative clocks count as 0).
 std::string utc_time_stamp(int64_t seconds_since_epoch);
 

@@ -14,6 +14,8 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
     state->log_output = headless_output;
     Status started = start_server(state);
     if (!started.ok()) push_log_line(*state, started.error());
+    std::string typing = typing_settings_line(command_line.settings.typing);
+    if (!typing.empty()) push_log_line(*state, std::move(typing));
     return state;
 }
 

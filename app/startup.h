@@ -14,6 +14,9 @@ struct ReceiverState;
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
                                               std::FILE* headless_output);
 
+// Exit code of a start refused for a bad command-line value.
+inline constexpr int BAD_COMMAND_LINE_EXIT_CODE = 2;
+
 // The pairing URL and its QR code as terminal text, for headless mode.
 void print_pairing_banner(ReceiverState& state, std::FILE* output, QrTextColours colours);
 

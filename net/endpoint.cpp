@@ -34,8 +34,18 @@ std::string adapter_label(const AdapterEntry& entry) {
 }
 
 std::string host_display_name() {
-    for (const char* variable : {"COMPUTERNAME", "HOSTNAME"}) {
-        if (auto value = read_environment_variable(variable)) return *value;
-    }
+    return choose_host_name(read_environment_variable("COMPUTERNAME"),
+                            read_environment_variable("HOSTNAME"), read_system_host_name());
+}
+
+std::string choose_host_name(const std::optional<std::string>& computer_name,
+                             const std::optional<std::string>& host_name,
+                             const std::optional<std::string>& system_name) {
+    const auto blank = [](const std::optional<std::string>& name) {
+        return !name || name->empty();
+    };
+    if (blank(computer_name) && blank(host_name) && !blank(system_name)) return *system_name;
+    if (computer_name) return *computer_name;  // set but empty is still a name
+    if (host_name) return *host_name;
     return "PC";
 }

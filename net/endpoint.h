@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,10 @@ std::string pairing_url_for(const std::string& ip, uint16_t port);
 // "{address}  —  {name}", the adapter combo box text.
 std::string adapter_label(const AdapterEntry& entry);
 
-// COMPUTERNAME, else HOSTNAME, else "PC"; read from the environment on every call.
+// COMPUTERNAME, else HOSTNAME, else "PC"; read from the environment on every call. When both
+// variables are unset or empty, the system's own name comes before "PC" (HOSTNAME is usually an
+// unexported shell variable on Linux).
 std::string host_display_name();
+std::string choose_host_name(const std::optional<std::string>& computer_name,
+                             const std::optional<std::string>& host_name,
+                             const std::optional<std::string>& system_name);

@@ -32,3 +32,7 @@ std::optional<std::string> read_environment_variable(const std::string& name) {
     if (utf16_from_utf8(utf8) != value) return std::nullopt;
     return utf8;
 }
+
+std::optional<std::string> read_system_host_name() {
+    return std::nullopt;
+}

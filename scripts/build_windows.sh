@@ -8,3 +8,5 @@ scripts/install_packages.sh windows
 deps_prefix=$(scripts/build_windows_deps.sh | tail -n 1)
 cmake --preset windows -DQUILLMARK_WINDOWS_DEPS="$deps_prefix"
 cmake --build --preset windows
+exe=build/windows/quillmark-receiver.exe
+echo "$exe: $(stat -c %s "$exe") bytes"

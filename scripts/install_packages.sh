@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages_for() {
     case "$1" in
-        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools" ;;
-        e2e) echo "curl openssl zbar-tools procps" ;;
+        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools libx11-dev libxtst-dev" ;;
+        e2e) echo "curl openssl zbar-tools procps xvfb xclip x11-xkb-utils" ;;
         web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
-        windows) echo "g++-mingw-w64-x86-64-posix dpkg-dev wine64 fonts-wine xvfb imagemagick xclip zbar-tools procps python3 iproute2" ;;
+        windows) echo "g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2" ;;
         bench) echo "nginx-light wrk openssl curl" ;;
         # clang's libFuzzer and sanitizer runtimes; llvm brings llvm-symbolizer for stack traces.
         fuzz) echo "clang libclang-rt-14-dev llvm" ;;
@@ -34,4 +34,5 @@ echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 # With recommended packages, as on a desktop: Wine draws its text with the fonts they bring.
-$sudo apt-get install -y -q "${missing[@]}"
+# Another install running at the same time holds the dpkg lock: wait for it instead of failing.
+$sudo apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}"

@@ -19,6 +19,8 @@ constexpr EmbeddedAsset ASSET_TABLE[] = {
     {"/scanner.js", JAVASCRIPT, EMBEDDED_FILE_SCANNER_JS},
     {"/consensus.js", JAVASCRIPT, EMBEDDED_FILE_CONSENSUS_JS},
     {"/share.js", JAVASCRIPT, EMBEDDED_FILE_SHARE_JS},
+    {"/relay.js", JAVASCRIPT, EMBEDDED_FILE_RELAY_JS},
+    {"/outbox.js", JAVASCRIPT, EMBEDDED_FILE_OUTBOX_JS},
     {"/receiver.html", HTML, EMBEDDED_FILE_RECEIVER_HTML},
     {"/about.html", HTML, EMBEDDED_FILE_ABOUT_HTML},
     {"/about", HTML, EMBEDDED_FILE_ABOUT_HTML},
@@ -38,6 +40,8 @@ constexpr EmbeddedFile FILE_TABLE[] = {
     {"scanner.js", EMBEDDED_FILE_SCANNER_JS},
     {"consensus.js", EMBEDDED_FILE_CONSENSUS_JS},
     {"share.js", EMBEDDED_FILE_SHARE_JS},
+    {"relay.js", EMBEDDED_FILE_RELAY_JS},
+    {"outbox.js", EMBEDDED_FILE_OUTBOX_JS},
 };
 
 }  // namespace

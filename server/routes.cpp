@@ -34,7 +34,23 @@ HttpResponse scan_response(std::string_view raw_body, ReceiverState& state) {
         scan.format = std::move(*format);
     }
     scan.confidence = parse_confidence(body);
-    deliver_scan(state, scan, parse_press_enter(body));
+    // The phone names each scan so that a resend after a lost reply is not typed twice.
+    std::optional<std::string> id = json_string_field(body, "id");
+    if (id && id->size() > MAX_SCAN_ID_BYTES) {
+        return json_response("400 Bad Request",
+                             R"({"ok":false,"error":"Scan id longer than 128 bytes"})");
+    }
+    // An empty id names no scan in particular: delivered like a scan without one.
+    const bool named = id && !id->empty();
+    if (named && !remember_scan_id(state.delivered_scan_ids, *id)) {
+        report_repeated_scan(state, scan);
+    } else if (!accept_scan(state, scan, parse_press_enter(body))) {
+        // Not typed, so a later resend of it must be typed, not taken for a repeat.
+        if (named) forget_scan_id(state.delivered_scan_ids, *id);
+        return json_response("503 Service Unavailable",
+                             R"({"ok":false,"error":"Too many scans are waiting to be typed"})");
+    }
+    // A resend gets the first answer again: it echoes the same record.
     return json_response("200 OK", R"({"ok":true,"scan":{"text":)" + json_quote(scan.text) +
                                        R"(,"format":)" + json_quote(scan.format) +
                                        R"(,"confidence":)" + std::to_string(scan.confidence) +

@@ -9,7 +9,8 @@
 #include "app/scan_delivery.h"
 #include "server/http.h"
 
-// Chooses the answer from the exact method and path; a scan is delivered before it returns.
+// Chooses the answer from the exact method and path; a scan is delivered, or with a
+// key delay queued, before it returns.
 HttpResponse route_request(const HttpRequest& request, ReceiverState& state);
 
 // The receiver carries no JSON parser: members are found by text search.

@@ -40,12 +40,13 @@ void paint_qr_panel(HWND window, ReceiverState& state) {
     const Brush background = new_solid_brush(QR_BACKGROUND_COLOUR);
     const Brush module = new_solid_brush(QR_MODULE_COLOUR);
     const Brush frame = new_solid_brush(QR_FRAME_COLOUR);
-    const RECT area = rect_from(QR_AREA);
+    const int dpi = current_dpi();
+    const RECT area = rect_from(qr_area_for_dpi(dpi));
     FillRect(paint.dc(), &area, background.get());
     FrameRect(paint.dc(), &area, frame.get());
     Result<QrGrid> code = encode_qr(url);
     if (!code.ok()) return;  // the empty framed square
-    for (const PixelRect& dark : qr_dark_module_rects(code.value())) {
+    for (const PixelRect& dark : qr_dark_module_rects(code.value(), dpi)) {
         const RECT rect = rect_from(dark);
         FillRect(paint.dc(), &rect, module.get());
     }

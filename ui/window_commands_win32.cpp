@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/desktop.h"
+#include "app/version.h"
 #include "app/receiver_state.h"
 #include "app/utf8.h"
 #include "net/endpoint.h"
@@ -58,7 +59,7 @@ void allow_firewall(HWND window, ReceiverState& state) {
 }
 
 void show_about(HWND window) {
-    show_message_box(window, ABOUT_TEXT, ABOUT_CAPTION, MB_ICONINFORMATION);
+    show_message_box(window, ABOUT_TEXT, about_caption(RECEIVER_VERSION), MB_ICONINFORMATION);
 }
 
 }  // namespace

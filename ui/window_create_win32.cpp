@@ -3,6 +3,7 @@
 #include "app/receiver_state.h"
 #include "app/utf8.h"
 #include "net/endpoint.h"
+#include "ui/dpi_scale.h"
 #include "ui/log_trim.h"
 #include "ui/window_layout.h"
 #include "ui/window_win32.h"
@@ -20,12 +21,12 @@ namespace {
 
 // A control that cannot be created is left out; commands that look it up then find nothing.
 HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
-                          std::string_view text) {
+                          const PixelRect& rect, std::string_view text) {
     const std::u16string class_name = utf16_from_utf8(layout.class_name);
     const std::u16string wide_text = utf16_from_utf8(text);
     HWND control = CreateWindowExW(
         layout.ex_style, wide(class_name), wide(wide_text), layout.style | WS_CHILD | WS_VISIBLE,
-        layout.x, layout.y, layout.width, layout.height, parent,
+        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
     if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     return control;
@@ -72,12 +73,16 @@ LRESULT on_create(HWND window, ReceiverState& state) {
     // From now on server threads can notify the window of queued log lines.
     state.main_window.store(window, std::memory_order_relaxed);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    const int dpi = window_dpi(window);
+    begin_dpi(window, dpi);
     const std::string url = pairing_url(state);
     const uint16_t port = state.port.load(std::memory_order_relaxed);
-    for (const ControlLayout& layout : WINDOW_CONTROLS) {
-        HWND control = create_child_control(window, instance, font, layout,
-                                            initial_control_text(layout, url, port));
+    for (size_t i = 0; i < WINDOW_CONTROLS.size(); ++i) {
+        const ControlLayout& layout = WINDOW_CONTROLS[i];
+        HWND control = create_child_control(
+            window, instance, current_font(), layout, control_rect_for_dpi(layout, dpi),
+            initial_control_text(layout, url, port, state.typing.suffix_key));
+        remember_control(i, control);
         if (control) prepare_control(control, layout.id, state);
     }
     refresh_endpoint_views(window, state);

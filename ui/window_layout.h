@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/typing_options.h"
+
 // Control identifiers; labels have identifier 0.
 inline constexpr int IDC_ADAPTER = 101;
 inline constexpr int IDC_PORT = 102;
@@ -110,6 +112,9 @@ inline constexpr std::array<ControlLayout, 18> WINDOW_CONTROLS{{
     {"STATIC", "Powered by Brackenfold", 0, 520, 412, 213, 22, STYLE_SS_RIGHT, 0},
 }};
 
-// The text a control starts with: the table's, except for the URL and port boxes.
+inline constexpr std::string_view PRESS_TAB_LABEL = "Press Tab after typing barcode";
+
+// The text a control starts with: the table's, except for the URL and port boxes and, when Tab
+// is the key pressed after a scan, the press-Enter check box.
 std::string initial_control_text(const ControlLayout& layout, std::string_view pairing_url,
-                                 uint16_t port);
+                                 uint16_t port, SuffixKey suffix_key = SuffixKey::enter);

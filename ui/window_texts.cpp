@@ -13,3 +13,7 @@ std::string firewall_log_line(uint16_t port) {
 std::string copied_url_log_line(std::string_view url) {
     return "Copied URL to clipboard: " + std::string(url);
 }
+
+std::string about_caption(std::string_view version) {
+    return "About Quillmark " + std::string(version);
+}

@@ -6,7 +6,6 @@
 #include <string_view>
 
 inline constexpr std::string_view PORT_ERROR_CAPTION = "Port Error";
-inline constexpr std::string_view ABOUT_CAPTION = "About Quillmark";
 inline constexpr std::string_view ABOUT_TEXT =
     "Quillmark PC Barcode Receiver\r\n\r\nPowered by Brackenfold";
 
@@ -15,4 +14,6 @@ inline constexpr std::string_view ABOUT_TEXT =
 std::string firewall_rule_parameters(uint16_t port);
 
 std::string firewall_log_line(uint16_t port);
+// The About box's caption names the version, e.g. "About Quillmark 0.2.0".
+std::string about_caption(std::string_view version);
 std::string copied_url_log_line(std::string_view url);

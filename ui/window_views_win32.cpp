@@ -5,6 +5,7 @@
 #include "app/utf8.h"
 #include "net/endpoint.h"
 #include "ui/log_trim.h"
+#include "ui/qr_geometry.h"
 #include "ui/window_layout.h"
 #include "ui/window_win32.h"
 
@@ -43,7 +44,7 @@ void append_log_line(HWND log, const std::string& line) {
 void refresh_endpoint_views(HWND window, ReceiverState& state) {
     set_control_text(window, IDC_URL, pairing_url(state));
     set_control_text(window, IDC_STATUS, status_line(state));
-    const RECT area = rect_from(QR_AREA);
+    const RECT area = rect_from(qr_area_for_dpi(current_dpi()));
     InvalidateRect(window, &area, TRUE);
 }
 

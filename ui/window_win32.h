@@ -32,6 +32,20 @@ void refresh_endpoint_views(HWND window, ReceiverState& state);
 // Moves every queued log line into the log box and updates the status line.
 void drain_log(HWND window, ReceiverState& state);
 
+// Screen density (ui/window_dpi_win32.cpp). The window is laid out for one DPI at a time.
+int system_dpi();
+int window_dpi(HWND window);
+int current_dpi();
+HFONT current_font();
+// At creation: the window's DPI, the message font at that DPI and the outer size for it.
+void begin_dpi(HWND window, int dpi);
+// Row `index` of WINDOW_CONTROLS, kept so that a DPI change can move it (labels have no id).
+void remember_control(size_t index, HWND control);
+// Moved to a monitor of another DPI: the suggested size, every control and font, the QR code.
+LRESULT on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam);
+// Labels, check boxes and read-only boxes on the window's own background.
+LRESULT on_control_colour(HDC dc);
+
 void set_control_text(HWND window, int id, std::string_view text);
 std::string control_text(HWND window, int id);
 void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT icon);

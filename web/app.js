@@ -1,18 +1,10 @@
 // The scanner page: idle / scanning / approved states, the frame loop from the camera engine into
 // the consensus tracker, the HUD, lock feedback, the result overlay, settings, photo decoding,
-// history with CSV export, and copy buttons; and the relay half: the share dialog, the header's
-// relay badge, automatic sending of every accepted scan, and pairing from the receiver's QR code.
+// history with CSV export, and copy buttons. The relay half (share dialog, relay badge, automatic
+// sending, waiting list, pairing from the receiver's QR code) is relay.js.
 import { BarcodeConsensus, PRECISION_PRESETS, validateBarcodeIntegrity } from './consensus.js';
 import { BarcodeScannerEngine } from './scanner.js';
-import {
-  BluetoothRelay,
-  getSavedWifiUrl,
-  isSystemShareSupported,
-  saveWifiUrl,
-  sendOverWifi,
-  shareViaSystem,
-  testWifiConnection,
-} from './share.js';
+import { startRelay } from './relay.js';
 
 const HISTORY_KEY = 'quillmark_history_v1';
 const PRESS_ENTER_KEY = 'quillmark_press_enter_v1';
@@ -63,28 +55,7 @@ const ui = {
   resultCode: $('result-code'),
   approvedMeta: $('approved-meta'),
   copyApproved: $('btn-copy-approved'),
-  shareDialog: $('share-dialog'),
   announcer: $('sr-announcer'),
-  relayDot: $('relay-dot'),
-  relayLabel: $('relay-label'),
-  sharePreview: $('share-preview'),
-  sharePreviewCode: $('share-preview-code'),
-  shareStatus: $('share-status'),
-  wifiBadge: $('wifi-badge'),
-  wifiUrl: $('wifi-url-input'),
-  wifiTest: $('btn-wifi-test'),
-  wifiSend: $('btn-wifi-send'),
-  wifiAutoSend: $('opt-wifi-autosend'),
-  btBadge: $('bt-badge'),
-  btNote: $('bt-note'),
-  btPair: $('btn-bt-pair'),
-  btDisconnect: $('btn-bt-disconnect'),
-  btSend: $('btn-bt-send'),
-  btAutoSend: $('opt-bt-autosend'),
-  btServiceUuid: $('bt-service-uuid'),
-  btCharUuid: $('bt-char-uuid'),
-  systemSharePanel: $('system-share-panel'),
-  systemShare: $('btn-system-share'),
 };
 
 const scanner = new BarcodeScannerEngine();
@@ -99,7 +70,21 @@ let lastVideoTime = -1;
 let frameCounter = 0;
 let audioCtx = null;
 let history = [];
-let latestEntry = null;
+// What relay.js hands back once wired: autoRelayScan, entryChanged and isWaiting.
+let relay = null;
+// All that the relay half may read or call of this one.
+const shared = {
+  latestEntry: null,
+  pressEnter: () => ui.optPressEnter.checked,
+  showError,
+  clearError,
+  errorText: () => (ui.errorBanner.hidden ? '' : ui.errorBanner.textContent),
+  announce,
+  renderResult,
+  resultShown: () => !ui.overlay.hidden,
+  markSent: markHistorySent,
+  historyChanged: () => renderHistory(),
+};
 // Bumped by every stop: a start or a frame loop that sees another value has been overtaken.
 let cameraSession = 0;
 let cameraStarting = false;
@@ -255,9 +240,9 @@ function restartTracker() {
 
 // ---- Result overlay --------------------------------------------------------------------------
 
-function renderResult(entry, sentVia = []) {
-  latestEntry = entry;
-  if (ui.shareDialog.open) paintShareEntry();
+function renderResult(entry, sentVia = [], waiting = false) {
+  shared.latestEntry = entry;
+  relay?.entryChanged();
   ui.resultFormat.textContent = entry.format;
   ui.resultConfidence.textContent = `${entry.confidence}% Verified`;
   ui.resultCode.textContent = entry.text;
@@ -268,6 +253,7 @@ function renderResult(entry, sentVia = []) {
   if (entry.elapsedMs) meta.push(`${entry.elapsedMs} ms`);
   if (entry.checksumVerified) meta.push('Checksum OK');
   if (sentVia.length) meta.push(`Sent via ${sentVia.join('+')}`);
+  if (waiting) meta.push('Waiting to send');
   ui.approvedMeta.textContent = meta.join(' · ');
   const wasHidden = ui.overlay.hidden;
   ui.overlay.hidden = false;
@@ -278,304 +264,6 @@ function hideResult() {
   const hadFocus = ui.overlay.contains(document.activeElement);
   ui.overlay.hidden = true;
   if (hadFocus) ui.viewfinder.focus({ preventScroll: true });
-}
-
-// ---- Relay: share dialog, relay badge, automatic sending -------------------------------------
-
-const BT_UNAVAILABLE_NOTE =
-  'Web Bluetooth is unavailable in this browser (e.g. Safari/Firefox). Use Wi-Fi to Computer or System Share instead.';
-
-let wifiVerified = false;
-// Counts the relay's status reports, so a pairing attempt can tell whether it got past the chooser.
-let btStatusReports = 0;
-const btRelay = new BluetoothRelay((status) => {
-  btStatusReports += 1;
-  updateBluetoothUi(status);
-});
-// Dialog actions in flight keep their button disabled whatever else repaints the dialog.
-const busy = { wifiTest: false, wifiSend: false, btPair: false, btSend: false, share: false };
-// Only the newest reachability result may paint the Wi-Fi badge: a slow start-up ping must not
-// overwrite the answer of a test or a send the user made meanwhile.
-let wifiCheck = 0;
-
-const errorMessage = (error, fallback = 'Unknown error') =>
-  (typeof error === 'string' ? error : error?.message) || fallback;
-
-function setBadge(badge, text, success) {
-  badge.textContent = text;
-  badge.className = success ? 'pill pill-success' : 'pill pill-muted';
-}
-
-function setShareStatus(message, isError = false) {
-  ui.shareStatus.textContent = message;
-  ui.shareStatus.dataset.tone = isError ? 'error' : 'ok';
-  ui.shareStatus.hidden = !message;
-}
-
-function clearShareStatus() {
-  ui.shareStatus.hidden = true;
-  ui.shareStatus.textContent = '';
-  delete ui.shareStatus.dataset.tone;
-}
-
-function updateHeaderRelayBadge() {
-  const bluetooth = btRelay.getStatus().connected;
-  const wifiAuto = ui.wifiAutoSend.checked;
-  let label = 'Connect PC';
-  if (bluetooth && wifiAuto) label = 'Wi-Fi + BT';
-  else if (bluetooth) label = 'BT Ready';
-  else if (wifiAuto) label = 'Wi-Fi Auto';
-  else if (wifiVerified) label = 'Wi-Fi Ready';
-  ui.relayLabel.textContent = label;
-  if (label === 'Connect PC') delete ui.relayDot.dataset.connected;
-  else ui.relayDot.dataset.connected = 'true';
-}
-
-function updateBluetoothUi(status = btRelay.getStatus()) {
-  ui.btDisconnect.hidden = !status.connected;
-  ui.btPair.hidden = status.connected;
-  if (!status.supported) {
-    setBadge(ui.btBadge, 'Unsupported', false);
-    ui.btNote.textContent = BT_UNAVAILABLE_NOTE;
-    ui.btPair.disabled = true;
-    ui.btSend.disabled = true;
-    ui.btAutoSend.disabled = true;
-  } else if (status.connected) {
-    setBadge(ui.btBadge, status.deviceName, true);
-    ui.btSend.disabled = !latestEntry || busy.btSend;
-  } else {
-    setBadge(ui.btBadge, 'Disconnected', false);
-    ui.btPair.disabled = busy.btPair;
-    ui.btSend.disabled = true;
-  }
-  updateHeaderRelayBadge();
-}
-
-// The preview and the buttons that act on `latestEntry`: what the dialog shows is what it sends.
-function paintShareEntry() {
-  const entry = latestEntry;
-  ui.sharePreview.hidden = !entry;
-  ui.sharePreviewCode.textContent = entry ? `${entry.text} (${entry.format})` : '';
-  ui.wifiTest.disabled = busy.wifiTest;
-  ui.wifiSend.disabled = !entry || busy.wifiSend;
-  ui.systemShare.disabled = !entry || busy.share;
-  updateBluetoothUi();
-}
-
-async function whileBusy(action, work) {
-  busy[action] = true;
-  paintShareEntry();
-  try {
-    await work();
-  } finally {
-    busy[action] = false;
-    paintShareEntry();
-  }
-}
-
-// The Wi-Fi scan record. Without a timestamp the time of sending is used; an entry from the
-// stored history carries its own scan time.
-function wifiRecord(entry, pressEnter, timestamp) {
-  const { text, format, confidence, confirmations } = entry;
-  return { text, format, confidence, confirmations, pressEnter, timestamp };
-}
-
-async function autoRelayScan(entry) {
-  const pressEnter = ui.optPressEnter.checked;
-  const channels = [];
-  // Both channels may fail: the banner keeps both messages rather than the last one only.
-  const failures = [];
-  const fail = (message) => {
-    failures.push(message);
-    showError(failures.join('\n'));
-  };
-  if (ui.wifiAutoSend.checked) {
-    try {
-      await sendOverWifi(ui.wifiUrl.value.trim() || getSavedWifiUrl(), wifiRecord(entry, pressEnter));
-      channels.push('Wi-Fi');
-    } catch (error) {
-      fail(`Wi-Fi auto-send failed: ${errorMessage(error)}`);
-    }
-  }
-  if (ui.btAutoSend.checked && btRelay.getStatus().connected) {
-    try {
-      await btRelay.send(entry.text, { pressEnter });
-      channels.push('Bluetooth');
-    } catch (error) {
-      fail(`Bluetooth auto-send failed: ${errorMessage(error)}`);
-    }
-  }
-  if (channels.length) announce(`Sent barcode to computer via ${channels.join(' and ')}.`);
-  return channels;
-}
-
-// Pings the receiver and paints the Wi-Fi badge; `reachableLabel` is the badge of a reply that
-// names no host. Resolves whether it was reached.
-async function checkWifi(url, reachableLabel) {
-  wifiCheck += 1;
-  const check = wifiCheck;
-  try {
-    const reply = await testWifiConnection(url);
-    if (check !== wifiCheck) return { stale: true };
-    const host = typeof reply?.host === 'string' ? reply.host : '';
-    wifiVerified = true;
-    setBadge(ui.wifiBadge, host ? `Connected (${host})` : reachableLabel, true);
-    return { host };
-  } catch (error) {
-    if (check !== wifiCheck) return { stale: true };
-    wifiVerified = false;
-    setBadge(ui.wifiBadge, 'Unreachable', false);
-    return { error };
-  } finally {
-    updateHeaderRelayBadge();
-  }
-}
-
-async function onWifiTest() {
-  clearShareStatus();
-  const url = ui.wifiUrl.value;
-  saveWifiUrl(url);
-  await whileBusy('wifiTest', async () => {
-    const result = await checkWifi(url, 'Reachable');
-    if (result.stale) return;
-    if (result.error) setShareStatus(errorMessage(result.error), true);
-    else setShareStatus(`Wi-Fi receiver is reachable${result.host ? ` on ${result.host}` : ''}.`);
-  });
-}
-
-async function onWifiSend() {
-  const entry = latestEntry;
-  if (!entry) return;
-  clearShareStatus();
-  const url = ui.wifiUrl.value;
-  saveWifiUrl(url);
-  await whileBusy('wifiSend', async () => {
-    try {
-      await sendOverWifi(url, wifiRecord(entry, ui.optPressEnter.checked, entry.timestamp));
-      wifiCheck += 1;
-      wifiVerified = true;
-      setBadge(ui.wifiBadge, 'Connected', true);
-      setShareStatus(`Sent ${entry.text} over Wi-Fi.`);
-      updateHeaderRelayBadge();
-    } catch (error) {
-      setShareStatus(`Wi-Fi send failed: ${errorMessage(error)}`, true);
-    }
-  });
-}
-
-async function onBluetoothPair() {
-  clearShareStatus();
-  const reportsBefore = btStatusReports;
-  await whileBusy('btPair', async () => {
-    try {
-      const status = await btRelay.connect({ serviceUuid: ui.btServiceUuid.value, rxCharUuid: ui.btCharUuid.value });
-      setShareStatus(`Paired with ${status.deviceName}.`);
-    } catch (error) {
-      // A dismissed chooser is the browser's NotFoundError and shows nothing. A device without the
-      // service or characteristic fails with the same name, but only after the chooser, when the
-      // relay has already reported a status: that one is a real failure and is shown.
-      if (error?.name === 'NotFoundError' && btStatusReports === reportsBefore) return;
-      setShareStatus(errorMessage(error, 'Bluetooth pairing failed.'), true);
-    }
-  });
-}
-
-function onBluetoothDisconnect() {
-  btRelay.disconnect();
-  setShareStatus('Bluetooth disconnected.');
-}
-
-async function onBluetoothSend() {
-  const entry = latestEntry;
-  if (!entry) return;
-  clearShareStatus();
-  await whileBusy('btSend', async () => {
-    try {
-      await btRelay.send(entry.text, { pressEnter: ui.optPressEnter.checked });
-      setShareStatus(`Sent ${entry.text} over Bluetooth.`);
-    } catch (error) {
-      setShareStatus(`Bluetooth send failed: ${errorMessage(error)}`, true);
-    }
-  });
-}
-
-async function onSystemShare() {
-  const entry = latestEntry;
-  if (!entry) return;
-  clearShareStatus();
-  await whileBusy('share', async () => {
-    try {
-      await shareViaSystem(entry);
-      setShareStatus('Shared via system sheet.');
-    } catch (error) {
-      if (error?.name === 'AbortError') return; // the user cancelled the sheet
-      setShareStatus(errorMessage(error, 'System share failed.'), true);
-    }
-  });
-}
-
-function openShareDialog() {
-  clearShareStatus();
-  ui.wifiUrl.value = getSavedWifiUrl();
-  ui.systemSharePanel.hidden = !isSystemShareSupported();
-  paintShareEntry();
-  if (!ui.shareDialog.open) ui.shareDialog.showModal();
-}
-
-// Browsers without the dialog's own light dismiss: a press that starts and ends outside the
-// dialog's box closes it. A drag that starts inside (selecting the URL) does not.
-function wireLightDismiss(dialog) {
-  let startedOutside = false;
-  const outside = (event) => {
-    const box = dialog.getBoundingClientRect();
-    return event.clientX < box.left || event.clientX > box.right || event.clientY < box.top || event.clientY > box.bottom;
-  };
-  dialog.addEventListener('pointerdown', (event) => {
-    startedOutside = event.target === dialog && outside(event);
-  });
-  dialog.addEventListener('pointerup', (event) => {
-    const close = startedOutside && event.target === dialog && outside(event);
-    startedOutside = false;
-    if (close) dialog.close();
-  });
-}
-
-function wireShareDialog() {
-  const dialog = ui.shareDialog;
-  dialog.addEventListener('close', () => {
-    dialog.returnValue = '';
-  });
-  if (!('closedBy' in dialog)) wireLightDismiss(dialog);
-  ui.wifiUrl.addEventListener('change', () => saveWifiUrl(ui.wifiUrl.value));
-  ui.wifiTest.addEventListener('click', onWifiTest);
-  ui.wifiSend.addEventListener('click', onWifiSend);
-  ui.wifiAutoSend.addEventListener('change', () => {
-    saveWifiUrl(ui.wifiUrl.value);
-    updateHeaderRelayBadge();
-  });
-  ui.btPair.addEventListener('click', onBluetoothPair);
-  ui.btDisconnect.addEventListener('click', onBluetoothDisconnect);
-  ui.btSend.addEventListener('click', onBluetoothSend);
-  ui.systemShare.addEventListener('click', onSystemShare);
-  for (const id of ['btn-open-connect', 'btn-share-dock', 'btn-share-result']) $(id).addEventListener('click', openShareDialog);
-}
-
-// Opened from the receiver's QR code, the page carries the scan endpoint in "pc": keep it, send
-// every scan there, and test it in the background. Both auto-send boxes start off otherwise,
-// whatever the browser restored into them.
-function startRelay() {
-  wireShareDialog();
-  const pc = (new URLSearchParams(window.location.search).get('pc') ?? '').trim();
-  ui.btAutoSend.checked = false;
-  ui.wifiAutoSend.checked = Boolean(pc);
-  if (pc) {
-    saveWifiUrl(pc);
-    ui.wifiUrl.value = pc;
-    checkWifi(pc, 'Connected');
-  } else {
-    ui.wifiUrl.value = getSavedWifiUrl();
-  }
-  updateBluetoothUi();
 }
 
 // ---- Scanning --------------------------------------------------------------------------------
@@ -728,9 +416,7 @@ function handleScanLock(state) {
   };
   renderResult(entry);
   addHistoryEntry(entry);
-  autoRelayScan(entry).then((channels) => {
-    if (channels.length && latestEntry === entry && !ui.overlay.hidden) renderResult(entry, channels);
-  });
+  relay.autoRelayScan(entry, { repaint: true });
   announce(`Scanned ${entry.format} barcode ${entry.text} with ${entry.confidence} percent confidence.`);
 }
 
@@ -770,7 +456,7 @@ async function handlePhotoUpload() {
     };
     renderResult(entry);
     addHistoryEntry(entry);
-    autoRelayScan(entry);
+    relay.autoRelayScan(entry);
     announce(`Decoded ${entry.format} barcode ${entry.text} from photo.`);
   } catch (error) {
     showError(error?.message || 'Failed to decode photo.');
@@ -793,9 +479,21 @@ function saveHistory() {
 }
 
 function addHistoryEntry(entry) {
-  const id = `scan-${Date.now()}-${Math.random().toString(36).slice(2, 7)}`;
-  history.unshift({ id, timestamp: new Date().toISOString(), ...entry });
+  // The entry keeps its history id: sent with the scan, it lets the receiver spot a resend.
+  entry.id ??= `scan-${Date.now()}-${Math.random().toString(36).slice(2, 7)}`;
+  history.unshift({ id: entry.id, timestamp: new Date().toISOString(), ...entry });
   if (history.length > HISTORY_LIMIT) history.length = HISTORY_LIMIT;
+  saveHistory();
+  renderHistory();
+}
+
+// A channel delivered the scan with this id: its history item says so.
+function markHistorySent(id, channel) {
+  const item = history.find((candidate) => candidate.id === id);
+  if (!item) return;
+  const sentVia = Array.isArray(item.sentVia) ? item.sentVia : [];
+  if (sentVia.includes(channel)) return;
+  item.sentVia = [...sentVia, channel];
   saveHistory();
   renderHistory();
 }
@@ -842,7 +540,11 @@ function historyItem(item) {
   const main = element('div', 'history-main');
   const code = element('code', 'history-code', item.text);
   code.id = item.id;
-  const meta = element('div', 'history-meta', `${item.format} · ${item.confidence}% (${item.confirmations} reads) · ${localTime(item.timestamp)}`);
+  const delivery = [];
+  if (Array.isArray(item.sentVia) && item.sentVia.length) delivery.push(`Sent via ${item.sentVia.join('+')}`);
+  if (relay?.isWaiting(item.id)) delivery.push('Waiting to send');
+  const meta = element('div', 'history-meta',
+    [`${item.format} · ${item.confidence}% (${item.confirmations} reads) · ${localTime(item.timestamp)}`, ...delivery].join(' · '));
   main.append(code, meta);
   row.append(main, historyCopyButton(item));
   return row;
@@ -1071,11 +773,11 @@ function wirePage() {
 
 function startUp() {
   history = loadHistory();
-  latestEntry = history[0] ?? null;
+  shared.latestEntry = history[0] ?? null;
   const pressEnter = readStorage(PRESS_ENTER_KEY);
   if (pressEnter === 'true' || pressEnter === 'false') ui.optPressEnter.checked = pressEnter === 'true';
   wirePage();
-  startRelay();
+  relay = startRelay(shared);
   updateSettingsSummary();
   renderHistory();
   scanner.initEngines().then(

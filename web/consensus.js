@@ -71,6 +71,36 @@ export function verifyUpceChecksum(digits) {
   return verifyGtinChecksum(expandUpceBody(text) + text[7]);
 }
 
+// The 8-digit UPC-E that expands to the given 12-digit UPC-A, or null when none does. The
+// candidates follow the zero-suppression rules in their usual order, so a UPC-A with several
+// compressions gets the one a printer would have chosen.
+function compressUpca(upca) {
+  const body = upca.slice(0, 11);
+  const [system, m1, m2, m3, m4, m5, , , p3, p4, p5] = body;
+  const candidates = [
+    `${m1}${m2}${p3}${p4}${p5}${m3}`,
+    `${m1}${m2}${m3}${p4}${p5}3`,
+    `${m1}${m2}${m3}${m4}${p5}4`,
+    `${m1}${m2}${m3}${m4}${m5}${p5}`,
+  ].map((data) => `${system}${data}${upca[11]}`);
+  return candidates.find((code) => /^[01]/.test(code) && expandUpceBody(code) === body) ?? null;
+}
+
+// A reading in the form printed under the bars, which hardware scanners send too. The
+// WebAssembly reader returns UPC-E expanded to 13 digits ("0" and the UPC-A), and UPC-A as an
+// EAN-13 with a leading 0; an expansion that no UPC-E produces is left as it came, so the check
+// rejects it. Every other reading only has its format name normalised.
+export function normalizeReading(format, text) {
+  const name = normalizeFormat(format);
+  const payload = text === undefined || text === null ? '' : String(text);
+  if (name === 'EAN-13' && /^0\d{12}$/.test(payload)) return { format: 'UPC-A', text: payload.slice(1) };
+  if (name === 'UPC-E' && /^0?\d{12}$/.test(payload)) {
+    const printed = compressUpca(payload.slice(-12));
+    if (printed) return { format: name, text: printed };
+  }
+  return { format: name, text: payload };
+}
+
 function integrity(checked, valid, reason) {
   return { checked, valid, reason };
 }
@@ -80,8 +110,7 @@ function checkDigitResult(name, valid) {
 }
 
 export function validateBarcodeIntegrity(format, text) {
-  const name = normalizeFormat(format);
-  const payload = text === undefined || text === null ? '' : String(text);
+  const { format: name, text: payload } = normalizeReading(format, text);
   if (payload === '') return integrity(true, false, 'Empty payload');
   switch (name) {
     case 'EAN-13':
@@ -189,8 +218,7 @@ export class BarcodeConsensus {
       if (this.samples.length > 0 && this.framesProcessed % MISS_TRIM_PERIOD === 0) this.samples.shift();
       return this.evaluate();
     }
-    const format = normalizeFormat(reading.format);
-    const payload = String(text);
+    const { format, text: payload } = normalizeReading(reading.format, text);
     const check = validateBarcodeIntegrity(format, payload);
     if (check.checked && !check.valid) {
       this.rejectedChecksumCount += 1;

@@ -1,6 +1,6 @@
 // Camera and decoders: opens the rear camera, tunes it for barcodes and decodes frames and photos
 // with the WebAssembly reader and, where the browser has one, the native BarcodeDetector.
-import { normalizeFormat, estimateSharpness } from './consensus.js';
+import { normalizeReading, estimateSharpness } from './consensus.js';
 
 export const SCAN_MODES = Object.freeze({
   all: Object.freeze({ id: 'all', zxingFormats: Object.freeze([]) }),
@@ -44,6 +44,10 @@ const MAX_DIGITAL_ZOOM = 4;
 const MAX_REPORTED_ZOOM = 6;
 const REFOCUS_HOLD_MS = 450;
 const HAVE_CURRENT_DATA = 2;
+// Passes that can take the lead of a frame, and how many frames in a row one may fail before the
+// schedule falls back to the cheap order.
+const ADAPTIVE_PASSES = Object.freeze(['roi-hard', 'enhanced-roi', 'full']);
+const PREFERENCE_MISSES = 3;
 
 function clampDigitalZoom(value) {
   if (typeof value !== 'number' || Number.isNaN(value)) return 1;
@@ -79,6 +83,33 @@ function scaledToLongerSide(width, height, maxSide) {
   return { width: Math.round(width * scale), height: Math.round(height * scale) };
 }
 
+// The passes a frame tries, in order, until one reads a code. Today's cheap schedule: the region
+// on every frame (fast on even frame indices, thorough on odd), its contrast-stretched copy on
+// every third, the whole frame on every fourth. A preferred pass (the last that read a code where
+// the fast region pass could not) goes first on every frame; a thorough region pass replaces the
+// fast one. So a frame costs at most one decode more than the cheap schedule.
+export function framePasses(frameIndex, preferred = null) {
+  const index = Number.isInteger(frameIndex) ? frameIndex : 0;
+  const passes = [mod(index, 2) === 1 ? 'roi-hard' : 'roi-fast'];
+  if (mod(index, 3) === 1) passes.push('enhanced-roi');
+  if (mod(index, 4) === 0) passes.push('full');
+  if (!ADAPTIVE_PASSES.includes(preferred)) return passes;
+  if (preferred === 'roi-hard') return ['roi-hard', ...passes.slice(1)];
+  return [preferred, ...passes.filter((pass) => pass !== preferred)];
+}
+
+export const NO_PASS_PREFERENCE = Object.freeze({ pass: null, misses: 0 });
+
+// After a frame: `hitPass` read the code, or null when no pass did. A pass other than the fast
+// region pass that reads a code becomes preferred; the preferred pass stays so until it has
+// failed on PREFERENCE_MISSES frames in a row (the code moved, or left the view).
+export function nextPassPreference(preference, hitPass) {
+  if (ADAPTIVE_PASSES.includes(hitPass)) return { pass: hitPass, misses: 0 };
+  if (!preference.pass) return preference;
+  const misses = preference.misses + 1;
+  return misses >= PREFERENCE_MISSES ? NO_PASS_PREFERENCE : { pass: preference.pass, misses };
+}
+
 function newCanvas() {
   if (globalThis.document?.createElement) return globalThis.document.createElement('canvas');
   return new OffscreenCanvas(1, 1);
@@ -102,7 +133,9 @@ function firstHit(results, textOf) {
   const first = results?.[0];
   const text = first ? textOf(first) : '';
   if (typeof text !== 'string' || text === '') return null;
-  return { text, format: normalizeFormat(first.format) };
+  // In printed form, so the two decoders' UPC readings compare equal.
+  const printed = normalizeReading(first.format, text);
+  return { text: printed.text, format: printed.format };
 }
 
 async function settle(promise) {
@@ -163,6 +196,7 @@ export class BarcodeScannerEngine {
     this.fullCanvas = null;
     this.fullContext = null;
     this.loading = null;
+    this.passPreference = NO_PASS_PREFERENCE;
   }
 
   getEngineInfo() {
@@ -376,27 +410,30 @@ export class BarcodeScannerEngine {
     this.roiContext.drawImage(videoEl, region.x, region.y, region.width, region.height, 0, 0, size.width, size.height);
     const roi = this.roiContext.getImageData(0, 0, size.width, size.height);
     const sharpness = estimateSharpness(roi);
-    const found = (hit, pass) => (hit ? { ...hit, sharpness, pass } : null);
+    const found = (hit, pass) => ({ ...hit, sharpness, pass });
 
-    const index = Number.isInteger(frameIndex) ? frameIndex : 0;
-    const thorough = mod(index, 2) === 1;
-    const first = await this.decodeImageData(roi, this.roiCanvas, mode, { tryHarder: thorough });
-    if (first) return found(first, thorough ? 'roi-hard' : 'roi-fast');
-
-    if (mod(index, 3) === 1) {
-      const enhanced = await this.decodeImageData(this.enhanceContrast(roi), null, mode, { tryHarder: true });
-      if (enhanced) return found(enhanced, 'enhanced-roi');
+    for (const pass of framePasses(frameIndex, this.passPreference.pass)) {
+      const hit = await this.decodePass(pass, videoEl, roi, mode);
+      if (hit) {
+        this.passPreference = nextPassPreference(this.passPreference, pass);
+        return found(hit, pass);
+      }
     }
-
-    if (mod(index, 4) === 0) {
-      const full = scaledToWidth(frameWidth, frameHeight, FULL_FRAME_MAX_WIDTH);
-      sizeCanvas(this.fullCanvas, full.width, full.height);
-      this.fullContext.drawImage(videoEl, 0, 0, full.width, full.height);
-      const pixels = this.fullContext.getImageData(0, 0, full.width, full.height);
-      const whole = await this.decodeImageData(pixels, this.fullCanvas, mode, { tryHarder: false });
-      if (whole) return found(whole, 'full');
-    }
+    this.passPreference = nextPassPreference(this.passPreference, null);
     return null;
+  }
+
+  async decodePass(pass, videoEl, roi, mode) {
+    if (pass === 'roi-fast' || pass === 'roi-hard') {
+      return this.decodeImageData(roi, this.roiCanvas, mode, { tryHarder: pass === 'roi-hard' });
+    }
+    if (pass === 'enhanced-roi') return this.decodeImageData(this.enhanceContrast(roi), null, mode, { tryHarder: true });
+    // The whole frame catches large 2D codes and barcodes away from the centre.
+    const full = scaledToWidth(videoEl.videoWidth, videoEl.videoHeight, FULL_FRAME_MAX_WIDTH);
+    sizeCanvas(this.fullCanvas, full.width, full.height);
+    this.fullContext.drawImage(videoEl, 0, 0, full.width, full.height);
+    const pixels = this.fullContext.getImageData(0, 0, full.width, full.height);
+    return this.decodeImageData(pixels, this.fullCanvas, mode, { tryHarder: false });
   }
 
   async scanImageFile(file, { mode = 'all' } = {}) {

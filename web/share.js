@@ -82,7 +82,18 @@ async function withTimeout(timeoutMs, work) {
   }
 }
 
-class HttpStatusError extends Error {}
+class HttpStatusError extends Error {
+  constructor(message, status) {
+    super(message);
+    this.status = status;
+  }
+}
+
+// Marks a failure that a later attempt may cure: the receiver was not reached or did not answer.
+function retryable(error) {
+  if (error && typeof error === 'object') error.retryable = true;
+  return error;
+}
 
 export async function testWifiConnection(rawUrl) {
   const ping = pingAddress(normalizeWifiEndpoint(rawUrl));
@@ -109,6 +120,8 @@ function scanRecord(payload) {
     confirmations: payload.confirmations,
     pressEnter: payload.pressEnter !== false,
     timestamp: payload.timestamp || new Date().toISOString(),
+    // Names the scan, so that the receiver types a resend after a lost reply only once.
+    ...(payload.id ? { id: String(payload.id) } : {}),
   };
 }
 
@@ -128,12 +141,13 @@ export async function sendOverWifi(rawUrl, payload = {}) {
       const reply = await readReply(response);
       if (!response.ok) {
         const message = typeof reply.error === 'string' && reply.error ? reply.error : `Receiver returned HTTP ${response.status}`;
-        throw new HttpStatusError(message);
+        throw new HttpStatusError(message, response.status);
       }
       return reply;
     } catch (error) {
-      if (!(error instanceof HttpStatusError) && signal.aborted) throw new Error(SEND_TIMEOUT_MESSAGE);
-      throw error;
+      if (error instanceof HttpStatusError) throw error;
+      if (signal.aborted) throw retryable(new Error(SEND_TIMEOUT_MESSAGE));
+      throw retryable(error);
     }
   });
 }

@@ -1,15 +1,35 @@
 #!/usr/bin/env node
-// Phone app benchmark: per-frame cost of the consensus tracker plus the HUD paint, and the decode
-// loop's frame rate on Chromium's fake camera playing a 1280x720 clip at 30 fps.
-// Run after `make web-setup` and a receiver build: node bench/web/web_bench.mjs [seconds]
+// Phone app benchmark: per-frame cost of the consensus tracker plus the HUD paint, the decode
+// loop's frame rate on Chromium's fake camera playing a 1280x720 clip at 30 fps, and the lock
+// benchmark (lock_bench.mjs): time from a code coming into view to the scan being sent.
+// Run after `make web-setup` and a receiver build:
+//   node bench/web/web_bench.mjs [seconds] [--lock-only | --no-lock] [--codes=a,b] [--conditions=x,y]
+// seconds: how long each frame-rate case runs (8). --codes and --conditions narrow the lock
+// benchmark to some of its codes (ean13 upca upce ean8 code128 itf qr-small qr-full datamatrix) and
+// conditions (sharp blurred low-contrast tilted noisy).
 // (QUILLMARK_RECEIVER names the receiver binary when it is not in build/linux or build/web.)
+import { existsSync } from 'node:fs';
 import { performance } from 'node:perf_hooks';
 import { BarcodeConsensus } from '../../web/consensus.js';
 import { startReceiver } from '../../tests/web/helpers/receiver.js';
 import { launchBrowser, openScanner } from '../../tests/web/helpers/browser.js';
-import { ClipMaker, EAN13_TEXT } from '../../tests/web/helpers/clips.js';
+import { ClipMaker, CODES, EAN13_TEXT } from '../../tests/web/helpers/clips.js';
+import { CONDITIONS, KINDS, runLockBench } from './lock_bench.mjs';
 
-const seconds = Number(process.argv[2] ?? 8);
+const flags = process.argv.slice(2).filter((arg) => arg.startsWith('--'));
+const positional = process.argv.slice(2).filter((arg) => !arg.startsWith('--'));
+const seconds = Number(positional[0] ?? 8);
+const listFlag = (name, known) => {
+  const flag = flags.find((arg) => arg.startsWith(`--${name}=`));
+  if (!flag) return Object.keys(known);
+  const names = flag.slice(name.length + 3).split(',');
+  const unknown = names.filter((n) => !Object.hasOwn(known, n));
+  if (unknown.length) throw new Error(`unknown ${name}: ${unknown.join(', ')} (known: ${Object.keys(known).join(' ')})`);
+  return names;
+};
+const lockOptions = { kinds: listFlag('codes', Object.fromEntries(KINDS.map((k) => [k, CODES[k]]))), conditions: listFlag('conditions', CONDITIONS) };
+const runLoop = !flags.includes('--lock-only');
+const runLock = !flags.includes('--no-lock');
 const fmt = (value, digits = 3) => value.toFixed(digits);
 
 function stats(values) {
@@ -117,18 +137,22 @@ async function benchCase(context, origin, label, beforeLoad) {
   console.log(`  addFrame + HUD paint   mean ${fmt(hud.mean)} ms over ${hud.n} frames (goal <= 0.2 ms)`);
 }
 
-const clips = new ClipMaker();
+// Long clips are written much faster to memory than to disk.
+const clips = new ClipMaker(existsSync('/dev/shm') ? '/dev/shm' : undefined);
 const receiver = await startReceiver();
 try {
-  console.log(`addFrame alone (Node):  ${fmt(benchConsensusInNode(), 2)} us per frame`);
-  for (const [kind, label] of [[null, '720p clip, nothing in view'], ['ean13', '720p clip, EAN-13 in view']]) {
-    const browser = await launchBrowser({ clip: clips.clip(kind) });
-    try {
-      await benchCase(browser.context, receiver.origin, label);
-    } finally {
-      await browser.close();
+  if (runLoop) {
+    console.log(`addFrame alone (Node):  ${fmt(benchConsensusInNode(), 2)} us per frame`);
+    for (const [kind, label] of [[null, '720p clip, nothing in view'], ['ean13', '720p clip, EAN-13 in view']]) {
+      const browser = await launchBrowser({ clip: clips.clip(kind) });
+      try {
+        await benchCase(browser.context, receiver.origin, label);
+      } finally {
+        await browser.close();
+      }
     }
   }
+  if (runLock) await runLockBench({ clips, receiver, launchBrowser, ...lockOptions });
 } finally {
   await receiver.stop();
   clips.remove();

@@ -190,3 +190,16 @@ TEST(ReceiverCertificate, NonAsciiComputerNameIsLeftOut) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReceiverCommandLine, BadTypingValueRefusesTheStart) {
+    const ProgramResult result =
+        run_program({QUILLMARK_RECEIVER_PATH, "--headless", "-p", "0", "--key-delay", "abc"});
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.err,
+              "--key-delay takes a whole number of milliseconds from 0 to 1000, not \"abc\"\n");
+    EXPECT_EQ(result.out, "") << "nothing started";
+}
+
+}  // namespace

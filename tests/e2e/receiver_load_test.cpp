@@ -1,8 +1,10 @@
-// The built receiver under many connections: concurrent scans, the connection cap, a real
-// scan while hundreds of idle clients hold their connections open, and a long soak.
+// The built receiver under many connections: concurrent scans, the connection cap, a real scan
+// while hundreds of idle clients hold their connections open, resent scans (same "id"), and a
+// long soak.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <map>
 #include <regex>
@@ -27,6 +29,11 @@ std::string scan_body(const std::string& text) {
 std::string scan_echo(const std::string& text) {
     return "{\"ok\":true,\"scan\":{\"text\":\"" + text +
            "\",\"format\":\"CODE-128\",\"confidence\":88}}";
+}
+
+// A scan body with `id_member` (such as `,"id":"x"`, or nothing) after its other members.
+std::string scan_body_with_id(const std::string& text, const std::string& id_member) {
+    return "{\"text\":\"" + text + "\",\"format\":\"CODE-128\",\"confidence\":88" + id_member + "}";
 }
 
 bool ends_with(const std::string& text, const std::string& end) {
@@ -207,6 +214,118 @@ TEST(ReceiverLoad, SoakAnswersEveryScanOnceAndLeavesNothingBehind) {
         << "resident memory " << before.resident_kib << " KiB before, " << after.resident_kib
         << " KiB after";
 #endif
+}
+
+// Log lines of scans with this text, whatever their outcome.
+std::function<bool(const std::string&)> logs_text(const std::string& text) {
+    return [needle = "] " + text + " (88% - "](const std::string& line) {
+        return line.find(needle) != std::string::npos;
+    };
+}
+
+size_t count_lines_ending(ChildProcess& process, const std::string& end) {
+    size_t count = 0;
+    for (const std::string& line : process.lines()) count += ends_with(line, end);
+    return count;
+}
+
+TEST(ReceiverScanIds, ResentScanGetsTheSameAnswerAndIsTypedOnce) {
+    ReceiverProcess receiver = start_receiver_process();
+    ASSERT_TRUE(receiver.process);
+    const std::string body = scan_body_with_id("RESENT-1", R"(,"id":"scan-1-abc")");
+    const std::string first = https_exchange(receiver.port, scan_request(body));
+    const std::string again = https_exchange(receiver.port, scan_request(body));
+    EXPECT_TRUE(ends_with(first, scan_echo("RESENT-1"))) << first;
+    EXPECT_EQ(again, first) << "a resend is answered exactly like the first send";
+    ASSERT_EQ(receiver.process->wait_for_lines(logs_text("RESENT-1"), 2, ANSWER_LIMIT).size(), 2u);
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] RESENT-1 (88% - Received)"), 1u);
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] RESENT-1 (88% - Already received)"), 1u);
+
+    // Without an id, or with an empty one, every send is a new scan.
+    for (const auto& [text, id_member] : {std::pair{"NO-ID", ""}, {"EMPTY-ID", R"(,"id":"")"}}) {
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_TRUE(ends_with(
+                https_exchange(receiver.port, scan_request(scan_body_with_id(text, id_member))),
+                scan_echo(text)));
+        }
+        EXPECT_EQ(receiver.process->wait_for_lines(logs_text(text), 2, ANSWER_LIMIT).size(), 2u);
+        EXPECT_EQ(
+            count_lines_ending(*receiver.process, std::string("] ") + text + " (88% - Received)"),
+            2u)
+            << text;
+    }
+
+    // An id beyond 128 bytes is refused, and nothing is delivered.
+    const std::string refused = https_exchange(
+        receiver.port,
+        scan_request(scan_body_with_id("LONG-ID", R"(,"id":")" + std::string(129, 'i') + "\"")));
+    const std::string error = R"({"ok":false,"error":"Scan id longer than 128 bytes"})";
+    EXPECT_EQ(refused.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << refused;
+    EXPECT_TRUE(ends_with(refused, error)) << refused;
+    https_exchange(receiver.port, scan_request(scan_body("AFTER-LONG-ID")));
+    ASSERT_TRUE(receiver.process->wait_for_line_containing("] AFTER-LONG-ID (", ANSWER_LIMIT));
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] LONG-ID (88% - Received)"), 0u);
+}
+
+TEST(ReceiverScanIds, SameIdFromEightConnectionsAtOnceIsTypedOnce) {
+    ReceiverProcess receiver = start_receiver_process();
+    ASSERT_TRUE(receiver.process);
+    constexpr int SENDERS = 8;
+    // Every connection is opened and its handshake done first, so the requests arrive together.
+    std::vector<std::unique_ptr<TlsConnection>> connections;
+    for (int i = 0; i < SENDERS; ++i) {
+        connections.push_back(TlsConnection::open(receiver.port));
+        ASSERT_TRUE(connections.back());
+    }
+    const std::string request = scan_request(scan_body_with_id("RACE-1", R"(,"id":"scan-race")"));
+    std::vector<std::future<std::string>> replies;
+    for (auto& connection : connections) {
+        replies.push_back(std::async(std::launch::async, [&connection, &request] {
+            if (!connection->write(request)) return std::string();
+            return connection->read_until_closed(ANSWER_LIMIT).bytes;
+        }));
+    }
+    const std::string first = replies[0].get();
+    EXPECT_TRUE(ends_with(first, scan_echo("RACE-1"))) << first;
+    for (int i = 1; i < SENDERS; ++i) EXPECT_EQ(replies[i].get(), first) << "reply " << i;
+    EXPECT_EQ(receiver.process->wait_for_lines(logs_text("RACE-1"), SENDERS, ANSWER_LIMIT).size(),
+              static_cast<size_t>(SENDERS));
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] RACE-1 (88% - Received)"), 1u);
+}
+
+TEST(ReceiverScanIds, OldestOf4097IdsIsForgotten) {
+    ReceiverProcess receiver = start_receiver_process();
+    ASSERT_TRUE(receiver.process);
+    constexpr int IDS = 4097;
+    constexpr int SENDERS = 4;
+    const auto body = [](int n) {
+        return scan_body_with_id("MANY-" + std::to_string(n),
+                                 R"(,"id":"many-)" + std::to_string(n) + "\"");
+    };
+    // Id 0 first, alone, so that it is the oldest; the rest from a few connections at once.
+    ASSERT_TRUE(
+        ends_with(https_exchange(receiver.port, scan_request(body(0))), scan_echo("MANY-0")));
+    std::vector<std::future<int>> senders;
+    for (int s = 0; s < SENDERS; ++s) {
+        senders.push_back(std::async(std::launch::async, [&, s] {
+            int answered = 0;
+            for (int n = 1 + s; n < IDS; n += SENDERS) {
+                answered += ends_with(https_exchange(receiver.port, scan_request(body(n))),
+                                      scan_echo("MANY-" + std::to_string(n)));
+            }
+            return answered;
+        }));
+    }
+    int answered = 0;
+    for (auto& sender : senders) answered += sender.get();
+    ASSERT_EQ(answered, IDS - 1);
+    https_exchange(receiver.port, scan_request(body(1)));  // still remembered
+    https_exchange(receiver.port, scan_request(body(0)));  // forgotten: a new scan
+    ASSERT_EQ(receiver.process->wait_for_lines(logs_text("MANY-0"), 2, ANSWER_LIMIT).size(), 2u);
+    ASSERT_EQ(receiver.process->wait_for_lines(logs_text("MANY-1"), 2, ANSWER_LIMIT).size(), 2u);
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] MANY-0 (88% - Received)"), 2u);
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] MANY-1 (88% - Received)"), 1u);
+    EXPECT_EQ(count_lines_ending(*receiver.process, "] MANY-1 (88% - Already received)"), 1u);
 }
 
 }  // namespace

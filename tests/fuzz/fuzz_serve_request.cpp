@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +34,7 @@ std::shared_ptr<ReceiverState> recording_state() {
         recorded.copied.emplace_back(text);
         return Status::success();
     };
-    state->desktop.type_text = [](std::string_view text, bool) {
+    state->desktop.type_text = [](std::string_view text, bool, const TypingOptions&) {
         recorded.typed.emplace_back(text);
         return Status::success();
     };
@@ -49,7 +50,16 @@ struct Served {
     size_t logged = 0;
 };
 
+// Each run starts from a receiver that has seen no scan ids, so a scan's "id" never makes the
+// second feeding of an input a resend of the first.
+void forget_scan_ids(ReceiverState& state) {
+    std::lock_guard lock(state.delivered_scan_ids.lock);
+    state.delivered_scan_ids.known.clear();
+    state.delivered_scan_ids.order.clear();
+}
+
 Served serve(const std::shared_ptr<ReceiverState>& state, MemoryStream& stream) {
+    forget_scan_ids(*state);
     recorded = {};
     const uint64_t count_before = state->received_count.load();
     serve_request(stream, state);

@@ -14,17 +14,25 @@ std::string listening_line(uint16_t port) {
            ". On phone, accept the self-signed certificate once.";
 }
 
-std::unique_ptr<ChildProcess> spawn_receiver(
-    uint16_t port, const std::map<std::string, std::string>& environment) {
-    return ChildProcess::spawn({QUILLMARK_RECEIVER_PATH, "--headless", "-p", std::to_string(port)},
-                               environment);
+std::unique_ptr<ChildProcess> spawn_receiver(uint16_t port,
+                                             const std::map<std::string, std::string>& environment,
+                                             const std::vector<std::string>& options) {
+    // No X display unless the test gives one: scans must never be typed into the desktop of
+    // whoever runs the tests.
+    std::map<std::string, std::string> variables = environment;
+    variables.emplace("DISPLAY", "");
+    std::vector<std::string> argv = {QUILLMARK_RECEIVER_PATH, "--headless", "-p",
+                                     std::to_string(port)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return ChildProcess::spawn(argv, variables);
 }
 
-ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment) {
+ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment,
+                                       const std::vector<std::string>& options) {
     for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
         ReceiverProcess receiver;
         receiver.port = free_port();
-        receiver.process = spawn_receiver(receiver.port, environment);
+        receiver.process = spawn_receiver(receiver.port, environment, options);
         if (!receiver.process) break;
         const std::string ready = listening_line(receiver.port);
         const std::string failed = "Could not listen on port " + std::to_string(receiver.port);

@@ -18,9 +18,13 @@ struct ReceiverProcess {
 std::string listening_line(uint16_t port);
 
 // Starts `quillmark-receiver --headless -p <free port>` and waits for its listening line.
+// DISPLAY is empty unless `environment` names one.
 // Returns a ReceiverProcess without a process when it did not come up.
-ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment = {});
+// `options` come after the port.
+ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment = {},
+                                       const std::vector<std::string>& options = {});
 
 // Starts the receiver on a given port without waiting for anything.
 std::unique_ptr<ChildProcess> spawn_receiver(
-    uint16_t port, const std::map<std::string, std::string>& environment = {});
+    uint16_t port, const std::map<std::string, std::string>& environment = {},
+    const std::vector<std::string>& options = {});

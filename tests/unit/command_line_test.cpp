@@ -68,6 +68,62 @@ TEST(ParseCommandLine, UnknownAndOtherCaseOptionsAreIgnored) {
     EXPECT_TRUE(c.settings.auto_type);
 }
 
+TEST(ParseCommandLine, TypingOptions) {
+    CommandLine c = parse({"--key-delay", "1000", "--type-mode", "keys", "--suffix-key", "tab",
+                           "--prefix", "--headless", "--postfix", std::string(64, 'x')});
+    EXPECT_EQ(c.error, "");
+    EXPECT_EQ(c.settings.typing, (TypingOptions{TypeMode::keys, SuffixKey::tab, 1000, "--headless",
+                                                std::string(64, 'x')}));
+    EXPECT_FALSE(c.headless) << "a consumed value is never an option";
+
+    c = parse({"--key-delay", "20", "--key-delay", "0", "--type-mode", "keys", "--type-mode",
+               "unicode", "--suffix-key", "tab", "--suffix-key", "enter", "--prefix", ""});
+    EXPECT_EQ(c.settings.typing, TypingOptions{}) << "the last value wins";
+    EXPECT_EQ(c.error, "");
+    EXPECT_EQ(
+        parse({"--prefix", "\xE2\x82\xAC" + std::string(63, 'x')}).settings.typing.prefix.size(),
+        66u)
+        << "characters are counted, not bytes";
+}
+
+TEST(ParseCommandLine, BadTypingValuesRefuseTheStart) {
+    const std::string delay = "--key-delay takes a whole number of milliseconds from 0 to 1000";
+    const std::string affix = " takes a text of at most 64 characters";
+    struct Row {
+        std::vector<std::string> arguments;
+        std::string error;
+    } rows[] = {
+        {{"--key-delay", "1001"}, delay + ", not \"1001\""},
+        {{"--key-delay", "-1"}, delay + ", not \"-1\""},
+        {{"--key-delay", "20ms"}, delay + ", not \"20ms\""},
+        {{"--key-delay", ""}, delay + ", not \"\""},
+        {{"--key-delay", "99999999999"}, delay + ", not \"99999999999\""},
+        {{"--key-delay"}, delay + ", but no value was given"},
+        {{"--type-mode", "Keys"}, "--type-mode takes unicode or keys, not \"Keys\""},
+        {{"--type-mode"}, "--type-mode takes unicode or keys, but no value was given"},
+        {{"--suffix-key", "space"}, "--suffix-key takes enter or tab, not \"space\""},
+        {{"--prefix", std::string(65, 'p')},
+         "--prefix" + affix + ", not \"" + std::string(65, 'p') + "\""},
+        {{"--postfix"}, "--postfix" + affix + ", but no value was given"},
+        {{"--key-delay", "5", "--type-mode", "x", "--suffix-key", "y"},
+         "--type-mode takes unicode or keys, not \"x\""},  // the first bad value is told
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(parse(row.arguments).error, row.error) << row.arguments[0];
+    }
+    // The port keeps its lenient rule.
+    EXPECT_EQ(parse({"--port", "x", "--key-delay", "5"}).error, "");
+}
+
+TEST(TypingSettingsLine, SaysInWordsWhatDiffersFromTypingAsUsual) {
+    EXPECT_EQ(typing_settings_line({}), "");
+    EXPECT_EQ(typing_settings_line({TypeMode::keys, SuffixKey::tab, 20, "", ""}),
+              "Typing: key codes, 20 ms between characters, Tab after each scan");
+    EXPECT_EQ(typing_settings_line({TypeMode::unicode, SuffixKey::enter, 0, "<", ">"}),
+              "Typing: Unicode characters, no pause between characters, Enter after each scan, "
+              "prefix \"<\", postfix \">\"");
+}
+
 TEST(SplitWindowsCommandLine, Rules) {
     using V = std::vector<std::string>;
     struct Row {

@@ -127,14 +127,36 @@ TEST(HostDisplayName, HostNameWhenComputerNameUnsetOrInvalid) {
     EXPECT_EQ(host_display_name(), "Caf\xC3\xA9-PC");
 }
 
-TEST(HostDisplayName, PcWhenNeitherIsUsable) {
+TEST(HostDisplayName, SystemNameWhenNeitherIsUsable) {
+    // This machine's own name, or "PC" where it has none.
+    const std::string fallback = read_system_host_name().value_or("PC");
     EnvironmentOverride computer("COMPUTERNAME", std::nullopt);
     {
         EnvironmentOverride host("HOSTNAME", std::nullopt);
-        EXPECT_EQ(host_display_name(), "PC");
+        EXPECT_EQ(host_display_name(), fallback);
     }
     EnvironmentOverride host("HOSTNAME", "\xED\xA0\x80");  // an encoded lone surrogate
-    EXPECT_EQ(host_display_name(), "PC");
+    EXPECT_EQ(host_display_name(), fallback);
+}
+
+TEST(ChooseHostName, SystemNameOnlyWhenBothVariablesAreBlank) {
+    const std::optional<std::string> unset;
+    struct Row {
+        std::optional<std::string> computer, host, system;
+        const char* expected;
+        const char* why;
+    } rows[] = {
+        {"DESK-7", "linuxbox", "kernel-name", "DESK-7", "COMPUTERNAME first"},
+        {unset, "linuxbox", "kernel-name", "linuxbox", "then HOSTNAME"},
+        {unset, unset, "kernel-name", "kernel-name", "then the system's name"},
+        {"", "", "kernel-name", "kernel-name", "empty variables are blank"},
+        {"", "linuxbox", "kernel-name", "", "an empty COMPUTERNAME with a HOSTNAME still wins"},
+        {unset, unset, unset, "PC", "nothing at all"},
+        {"", unset, unset, "", "no system name: the variables as before"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(choose_host_name(row.computer, row.host, row.system), row.expected) << row.why;
+    }
 }
 
 TEST(HostDisplayName, ReadOnEveryCall) {

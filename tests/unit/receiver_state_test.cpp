@@ -12,7 +12,7 @@ std::shared_ptr<ReceiverState> make_state(ReceiverSettings settings = {}) {
 }
 
 TEST(ReceiverState, TakesItsInitialValuesFromTheSettings) {
-    auto state = make_state({9443, false, true, false});
+    auto state = make_state({9443, false, true, false, {}});
     EXPECT_EQ(state->port, 9443);
     EXPECT_FALSE(state->auto_type);
     EXPECT_TRUE(state->press_enter);

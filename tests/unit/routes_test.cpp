@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +30,8 @@ class Routes : public testing::Test {
             copied.emplace_back(text);
             return Status::success();
         };
-        state->desktop.type_text = [this](std::string_view text, bool with_enter) {
+        state->desktop.type_text = [this](std::string_view text, bool with_enter,
+                                          const TypingOptions&) {
             typed.emplace_back(text);
             enters.push_back(with_enter);
             return Status::success();
@@ -191,6 +194,91 @@ TEST_F(Routes, ScanEchoEscapesWhatJsonNeeds) {
     EXPECT_EQ(response.body,
               R"({"ok":true,"scan":{"text":"a\"b\\c\td/e","format":"BARCODE","confidence":100}})");
     EXPECT_EQ(typed, std::vector<std::string>{"a\"b\\c\td/e"});
+}
+
+TEST_F(Routes, ScanWithAKnownIdIsAnsweredAgainButNotDelivered) {
+    const std::string body = R"({"text":"ID-1","format":"EAN-13","id":"scan-1-a"})";
+    const HttpResponse first = post_scan(body);
+    (void)take_log_lines(*state);
+    // The same id written with an escape is the same id.
+    const HttpResponse again =
+        post_scan(R"({"text":"ID-1","format":"EAN-13","id":"scan-1-\u0061"})");
+    EXPECT_EQ(again.status, "200 OK");
+    EXPECT_EQ(again.body, first.body);
+    EXPECT_EQ(typed, std::vector<std::string>{"ID-1"});
+    EXPECT_EQ(copied, std::vector<std::string>{"ID-1"});
+    EXPECT_EQ(state->received_count.load(), 1u);
+    const std::vector<std::string> log = take_log_lines(*state);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].substr(10), " [EAN-13] ID-1 (100% - Already received)");
+
+    // No id, an empty id or an id that is not a string: delivered every time.
+    for (const char* other :
+         {R"({"text":"ID-1"})", R"({"text":"ID-1","id":""})", R"({"text":"ID-1","id":7})"}) {
+        post_scan(other), post_scan(other);
+    }
+    EXPECT_EQ(typed.size(), 7u);
+}
+
+TEST_F(Routes, ScanIdsBeyondTheLimitAreRefused) {
+    const std::string longest(MAX_SCAN_ID_BYTES, 'x');
+    EXPECT_EQ(post_scan(R"({"text":"A","id":")" + longest + "\"}").status, "200 OK");
+    // 127 ASCII bytes and one two-byte character: 129 bytes, although 128 characters.
+    const HttpResponse refused =
+        post_scan(R"({"text":"A","id":")" + longest.substr(1) + "\xc3\xa9\"}");
+    EXPECT_EQ(refused.status, "400 Bad Request");
+    EXPECT_EQ(refused.content_type, "application/json; charset=utf-8");
+    EXPECT_EQ(refused.body, R"({"ok":false,"error":"Scan id longer than 128 bytes"})");
+    EXPECT_EQ(typed.size(), 1u);
+    EXPECT_EQ(state->received_count.load(), 1u);
+}
+
+TEST_F(Routes, OldestScanIdIsForgottenFirst) {
+    const auto scan_with_id = [](size_t n) {
+        return R"({"text":"N)" + std::to_string(n) + R"(","id":"scan-)" + std::to_string(n) + "\"}";
+    };
+    for (size_t n = 0; n <= MAX_REMEMBERED_SCAN_IDS; ++n) post_scan(scan_with_id(n));
+    ASSERT_EQ(typed.size(), MAX_REMEMBERED_SCAN_IDS + 1);
+    post_scan(scan_with_id(1));  // still remembered
+    post_scan(scan_with_id(0));  // pushed out by the last one
+    EXPECT_EQ(typed.size(), MAX_REMEMBERED_SCAN_IDS + 2);
+    EXPECT_EQ(typed.back(), "N0");
+}
+
+TEST_F(Routes, PacedScansAreAnsweredAtOnceUntilTooManyWait) {
+    state->typing.key_delay_ms = 10;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool started = false, held = true;
+    state->desktop.type_text = [&](std::string_view, bool, const TypingOptions&) {
+        std::unique_lock guard(lock);
+        started = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return !held; });
+        return Status::success();
+    };
+    // Answered while its typing has not even ended.
+    EXPECT_EQ(post_scan(R"({"text":"first"})").body,
+              R"({"ok":true,"scan":{"text":"first","format":"BARCODE","confidence":100}})");
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(10), [&] { return started; }));
+    }
+    for (size_t i = 0; i < MAX_WAITING_SCANS; ++i) {
+        ASSERT_EQ(post_scan(R"({"text":"waits"})").status, "200 OK") << i;
+    }
+    HttpResponse refused = post_scan(R"({"text":"late","id":"late-1"})");
+    EXPECT_EQ(refused.status, "503 Service Unavailable");
+    EXPECT_TRUE(remember_scan_id(state->delivered_scan_ids, "late-1"))
+        << "a refused scan's id is forgotten, so its resend is typed";
+    EXPECT_EQ(refused.content_type, "application/json; charset=utf-8");
+    EXPECT_EQ(refused.body, R"({"ok":false,"error":"Too many scans are waiting to be typed"})");
+    {
+        std::lock_guard guard(lock);
+        held = false;
+    }
+    changed.notify_all();
+    state.reset();  // ends the delivery thread while the fake it calls still exists
 }
 
 TEST(JsonQuote, EscapesOnlyQuoteBackslashAndControls) {

@@ -1,5 +1,8 @@
 #include "ui/window_layout.h"
 
+#include "ui/dpi_scale.h"
+#include "ui/qr_geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,10 +16,15 @@ constexpr int COMBO_FIELD_HEIGHT = 24;
 constexpr int CLIENT_WIDTH = 750;
 constexpr int CLIENT_HEIGHT = 450;
 
-PixelRect visible_rect(const ControlLayout& layout) {
-    const int height = layout.class_name == "COMBOBOX" ? COMBO_FIELD_HEIGHT : layout.height;
-    return {layout.x, layout.y, layout.x + layout.width, layout.y + height};
+PixelRect visible_rect(const ControlLayout& layout, int dpi = BASE_DPI) {
+    PixelRect rect = control_rect_for_dpi(layout, dpi);
+    if (layout.class_name == "COMBOBOX") {
+        rect.bottom = rect.top + scale_for_dpi(COMBO_FIELD_HEIGHT, dpi);
+    }
+    return rect;
 }
+
+constexpr int COMMON_DPIS[] = {96, 120, 144, 168, 192, 240, 288};
 
 bool overlap(const PixelRect& a, const PixelRect& b) {
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
@@ -76,27 +84,62 @@ TEST(WindowLayout, StyleWordsMatchTheDocumentedValues) {
     EXPECT_EQ(WINDOW_STYLE, 0x00CA0000u);
 }
 
-TEST(WindowLayout, ControlsNeitherOverlapEachOtherNorTheQrCode) {
-    for (size_t i = 0; i < WINDOW_CONTROLS.size(); ++i) {
-        const PixelRect a = visible_rect(WINDOW_CONTROLS[i]);
-        EXPECT_FALSE(overlap(a, QR_AREA)) << "control #" << i + 1;
-        for (size_t j = i + 1; j < WINDOW_CONTROLS.size(); ++j) {
-            EXPECT_FALSE(overlap(a, visible_rect(WINDOW_CONTROLS[j])))
-                << "controls #" << i + 1 << " and #" << j + 1;
+TEST(WindowLayout, ControlsNeitherOverlapEachOtherNorTheQrCodeAtAnyDpi) {
+    for (int dpi : COMMON_DPIS) {
+        const PixelRect qr = qr_area_for_dpi(dpi);
+        for (size_t i = 0; i < WINDOW_CONTROLS.size(); ++i) {
+            const PixelRect a = visible_rect(WINDOW_CONTROLS[i], dpi);
+            EXPECT_FALSE(overlap(a, qr)) << "control #" << i + 1 << " at " << dpi;
+            for (size_t j = i + 1; j < WINDOW_CONTROLS.size(); ++j) {
+                EXPECT_FALSE(overlap(a, visible_rect(WINDOW_CONTROLS[j], dpi)))
+                    << "controls #" << i + 1 << " and #" << j + 1 << " at " << dpi;
+            }
         }
     }
 }
 
-TEST(WindowLayout, EverythingFitsTheClientArea) {
-    for (const ControlLayout& layout : WINDOW_CONTROLS) {
-        const PixelRect r = visible_rect(layout);
-        EXPECT_GE(r.left, 0);
-        EXPECT_GE(r.top, 0);
-        EXPECT_LE(r.right, CLIENT_WIDTH) << layout.text << layout.id;
-        EXPECT_LE(r.bottom, CLIENT_HEIGHT) << layout.text << layout.id;
+TEST(WindowLayout, EverythingFitsTheClientAreaAtAnyDpi) {
+    for (int dpi : COMMON_DPIS) {
+        for (const ControlLayout& layout : WINDOW_CONTROLS) {
+            const PixelRect r = visible_rect(layout, dpi);
+            EXPECT_GE(r.left, 0);
+            EXPECT_GE(r.top, 0);
+            EXPECT_LE(r.right, scale_for_dpi(CLIENT_WIDTH, dpi)) << layout.text << " at " << dpi;
+            EXPECT_LE(r.bottom, scale_for_dpi(CLIENT_HEIGHT, dpi)) << layout.text << " at " << dpi;
+        }
     }
     EXPECT_EQ(QR_AREA.right - QR_AREA.left, 276);
     EXPECT_EQ(QR_AREA.bottom - QR_AREA.top, 276);
+}
+
+TEST(WindowLayout, NinetySixDpiIsTheTableItself) {
+    for (const ControlLayout& layout : WINDOW_CONTROLS) {
+        EXPECT_EQ(
+            control_rect_for_dpi(layout, 96),
+            (PixelRect{layout.x, layout.y, layout.x + layout.width, layout.y + layout.height}))
+            << layout.text << layout.id;
+    }
+    EXPECT_EQ(window_size_for_dpi(96), (PixelSize{768, 492}));
+}
+
+TEST(WindowLayout, ScalesByDpiOverNinetySixWithMulDivRounding) {
+    EXPECT_EQ(window_size_for_dpi(144), (PixelSize{1152, 738}));
+    EXPECT_EQ(window_size_for_dpi(192), (PixelSize{1536, 984}));
+    EXPECT_EQ(window_size_for_dpi(120), (PixelSize{960, 615}));  // 492 × 1.25 = 615
+    // "Apply Port" at 144 DPI: 446 × 1.5 = 669, 71 × 1.5 = 106.5 rounds up.
+    EXPECT_EQ(control_rect_for_dpi(control(IDC_APPLY_PORT), 144), (PixelRect{669, 107, 812, 146}));
+    // Each edge on its own, so the width may differ from the scaled width by one pixel.
+    const PixelRect port = control_rect_for_dpi(control(IDC_PORT), 120);  // 360, 72, 78, 24
+    EXPECT_EQ(port, (PixelRect{450, 90, 548, 120}));
+    // Halves round away from zero, as MulDiv does, also below zero.
+    EXPECT_EQ(mul_div(3, 1, 2), 2);
+    EXPECT_EQ(mul_div(-3, 1, 2), -2);
+    EXPECT_EQ(mul_div(3, -1, 2), -2);
+    EXPECT_EQ(mul_div(5, 2, 4), 3);
+    EXPECT_EQ(mul_div(4, 1, 3), 1);
+    EXPECT_EQ(mul_div(-12, 144, 96), -18);  // a font height in pixels
+    EXPECT_EQ(mul_div(1 << 30, 192, 96), -1) << "MulDiv's answer on overflow";
+    EXPECT_EQ(mul_div(7, 1, 0), -1);
 }
 
 TEST(WindowLayout, UrlAndPortBoxesStartFromTheState) {
@@ -106,6 +149,10 @@ TEST(WindowLayout, UrlAndPortBoxesStartFromTheState) {
     EXPECT_EQ(initial_control_text(control(IDC_PORT), url, 1024), "1024");
     EXPECT_EQ(initial_control_text(control(IDC_ABOUT), url, 9443), "About");
     EXPECT_EQ(initial_control_text(control(IDC_STATUS), url, 9443), "");
+    EXPECT_EQ(initial_control_text(control(IDC_PRESS_ENTER), url, 9443),
+              "Press Enter after typing barcode");
+    EXPECT_EQ(initial_control_text(control(IDC_PRESS_ENTER), url, 9443, SuffixKey::tab),
+              "Press Tab after typing barcode");
 }
 
 }  // namespace

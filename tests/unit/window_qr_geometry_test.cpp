@@ -27,7 +27,7 @@ TEST(QrGeometry, DocumentedVersionsLandWhereExpected) {
         {10, 57, 4, 12, 44, 272},  //
     };
     for (const PlacementRow& row : rows) {
-        const QrPlacement placement = qr_placement(row.modules);
+        const QrPlacement placement = qr_placement(row.modules, 96);
         EXPECT_EQ(placement.scale, row.scale) << "version " << row.version;
         EXPECT_EQ(placement.offset, row.offset) << "version " << row.version;
         const PixelRect first = qr_module_rect(placement, 0, 0);
@@ -39,25 +39,45 @@ TEST(QrGeometry, DocumentedVersionsLandWhereExpected) {
     }
 }
 
-// Every version 1..40: centred, quiet zone of three modules, at least 6 pixels inside the frame.
+// Every version 1..40 at every common DPI: whole-pixel modules, centred, a quiet zone of three
+// modules, and the 96-DPI margin of 6 pixels grown with the DPI.
 TEST(QrGeometry, EveryVersionIsCentredWithItsQuietZoneInsideTheSquare) {
-    for (int version = 1; version <= 40; ++version) {
-        const int modules = 17 + 4 * version;
-        const QrPlacement placement = qr_placement(modules);
-        ASSERT_GE(placement.scale, 1) << "version " << version;
-        const PixelRect first = qr_module_rect(placement, 0, 0);
-        const PixelRect last = qr_module_rect(placement, modules - 1, modules - 1);
-        const int quiet = QR_QUIET_MODULES * placement.scale;
-        const int before = first.left - quiet - QR_AREA.left;
-        const int after = QR_AREA.right - (last.right + quiet);
-        EXPECT_GE(before, 6) << "version " << version;
-        EXPECT_GE(after, 6) << "version " << version;
-        EXPECT_LE(after - before, 1) << "version " << version;
-        EXPECT_GE(after - before, 0) << "version " << version;
-        if (version >= 30) {
-            EXPECT_EQ(placement.scale, 1) << "version " << version;
+    for (int dpi : {96, 120, 144, 168, 192, 288}) {
+        const PixelRect area = qr_area_for_dpi(dpi);
+        const int margin = 6 * dpi / 96;
+        for (int version = 1; version <= 40; ++version) {
+            const int modules = 17 + 4 * version;
+            const QrPlacement placement = qr_placement(modules, dpi);
+            ASSERT_GE(placement.scale, 1) << "version " << version << " at " << dpi;
+            EXPECT_EQ(placement.area, area);
+            const PixelRect first = qr_module_rect(placement, 0, 0);
+            const PixelRect last = qr_module_rect(placement, modules - 1, modules - 1);
+            const int quiet = QR_QUIET_MODULES * placement.scale;
+            const int before = first.left - quiet - area.left;
+            const int after = area.right - (last.right + quiet);
+            EXPECT_GE(before, margin) << "version " << version << " at " << dpi;
+            EXPECT_GE(after, margin) << "version " << version << " at " << dpi;
+            EXPECT_LE(after - before, 1) << "version " << version << " at " << dpi;
+            EXPECT_GE(after - before, 0) << "version " << version << " at " << dpi;
+            EXPECT_EQ(last.right - first.left, modules * placement.scale);
+            if (version >= 30 && dpi == 96) {
+                EXPECT_EQ(placement.scale, 1) << "version " << version;
+            }
         }
     }
+}
+
+// The typical pairing URL (version 5): larger whole modules on denser screens, never blurred
+// by a fractional size.
+TEST(QrGeometry, ModulesGrowInWholePixelsWithTheDpi) {
+    EXPECT_EQ(qr_area_for_dpi(96), QR_AREA);
+    EXPECT_EQ(qr_area_for_dpi(144), (PixelRect{30, 30, 444, 444}));
+    EXPECT_EQ(qr_area_for_dpi(192), (PixelRect{40, 40, 592, 592}));
+    EXPECT_EQ(qr_placement(37, 144).scale, 9);  // 396 / 43
+    EXPECT_EQ(qr_placement(37, 144).offset, 13);
+    EXPECT_EQ(qr_placement(37, 192).scale, 12);  // 528 / 43
+    EXPECT_EQ(qr_placement(37, 192).offset, 18);
+    EXPECT_EQ(qr_module_rect(qr_placement(37, 192), 0, 0), (PixelRect{94, 94, 106, 106}));
 }
 
 TEST(QrGeometry, DarkModulesOnlyInReadingOrder) {
@@ -65,18 +85,18 @@ TEST(QrGeometry, DarkModulesOnlyInReadingOrder) {
     grid.dark[0] = 1;                      // row 0, column 0
     grid.dark[size_t(grid.size) - 1] = 1;  // row 0, last column
     grid.dark[size_t(grid.size) * 5 + 2] = 1;
-    const QrPlacement placement = qr_placement(grid.size);
-    const std::vector<PixelRect> rects = qr_dark_module_rects(grid);
+    const QrPlacement placement = qr_placement(grid.size, 96);
+    const std::vector<PixelRect> rects = qr_dark_module_rects(grid, 96);
     ASSERT_EQ(rects.size(), 3u);
     EXPECT_EQ(rects[0], qr_module_rect(placement, 0, 0));
     EXPECT_EQ(rects[1], qr_module_rect(placement, 0, grid.size - 1));
     EXPECT_EQ(rects[2], qr_module_rect(placement, 5, 2));
-    EXPECT_TRUE(qr_dark_module_rects(grid_of_version(1, false)).empty());
+    EXPECT_TRUE(qr_dark_module_rects(grid_of_version(1, false), 96).empty());
 }
 
 TEST(QrGeometry, ModulesTileWithoutGapsOrOverlap) {
     const QrGrid grid = grid_of_version(2, true);
-    const std::vector<PixelRect> rects = qr_dark_module_rects(grid);
+    const std::vector<PixelRect> rects = qr_dark_module_rects(grid, 96);
     ASSERT_EQ(rects.size(), size_t(grid.size) * grid.size);
     for (size_t i = 1; i < rects.size(); ++i) {
         if (i % grid.size == 0) {
@@ -93,7 +113,7 @@ TEST(QrGeometry, PairingUrlStartsWithTheFinderPatternCorner) {
         encode_qr("https://192.168.1.20:8080/?pc=https%3A%2F%2F192.168.1.20%3A8080%2Fapi%2Fscan");
     ASSERT_TRUE(code.ok()) << code.error();
     ASSERT_EQ(code.value().size, 37);
-    const std::vector<PixelRect> rects = qr_dark_module_rects(code.value());
+    const std::vector<PixelRect> rects = qr_dark_module_rects(code.value(), 96);
     ASSERT_FALSE(rects.empty());
     // The three finder patterns have dark outer corners; the fourth corner has none.
     auto has = [&](PixelRect r) { return std::find(rects.begin(), rects.end(), r) != rects.end(); };

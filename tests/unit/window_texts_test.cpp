@@ -1,6 +1,10 @@
 #include "ui/window_texts.h"
 
+#include "app/version.h"
+
 #include <gtest/gtest.h>
+
+#include <regex>
 
 namespace {
 
@@ -17,6 +21,13 @@ TEST(WindowTexts, LogLines) {
     EXPECT_EQ(firewall_log_line(1024), "Requested Windows Firewall rule for TCP port 1024.");
     EXPECT_EQ(copied_url_log_line("https://10.0.0.7:8080/?pc=x"),
               "Copied URL to clipboard: https://10.0.0.7:8080/?pc=x");
+}
+
+TEST(WindowTexts, AboutCaptionNamesTheVersion) {
+    EXPECT_EQ(about_caption("0.2.0"), "About Quillmark 0.2.0");
+    // The project's version, filled in by CMake: three numbers, as the version resource needs.
+    EXPECT_TRUE(std::regex_match(std::string(RECEIVER_VERSION), std::regex(R"(\d+\.\d+\.\d+)")))
+        << RECEIVER_VERSION;
 }
 
 }  // namespace

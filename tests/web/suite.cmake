@@ -24,5 +24,5 @@ foreach(test_file IN LISTS web_browser_test_files)
         LABELS web
         TIMEOUT 600
         RESOURCE_LOCK quillmark_chromium
-        ENVIRONMENT "QUILLMARK_RECEIVER=$<TARGET_FILE:quillmark-receiver>;QUILLMARK_ARTIFACTS=${PROJECT_BINARY_DIR}/test-artifacts")
+        ENVIRONMENT "QUILLMARK_RECEIVER=$<TARGET_FILE:quillmark-receiver>;QUILLMARK_X11_SINK=$<TARGET_FILE:quillmark_x11_text_sink>;QUILLMARK_ARTIFACTS=${PROJECT_BINARY_DIR}/test-artifacts")
 endforeach()

@@ -26,6 +26,13 @@ ARTIFACTS = os.environ.get("QUILLMARK_WINE_ARTIFACTS",
                            os.path.join(SOURCE_DIR, "build", "wine-artifacts"))
 RECEIVER_EXE = os.path.join(WINDOWS_BUILD, "quillmark-receiver.exe")
 TARGET_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "target_window.exe")
+PROBE_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "window_probe.exe")
+
+
+def project_version():
+    """The version in the top CMakeLists.txt's project(): what the exe must carry."""
+    with open(os.path.join(SOURCE_DIR, "CMakeLists.txt")) as cmake_lists:
+        return re.search(r"project\(quillmark VERSION (\d+\.\d+\.\d+)", cmake_lists.read())[1]
 
 
 def require_windows_build():
@@ -42,17 +49,18 @@ def fresh_directory(*parts):
     return path
 
 
-def open_session(suite_name):
-    """A started WineSession whose logs go to the suite's artifact directory."""
+def open_session(suite_name, **options):
+    """A started WineSession whose logs go to the suite's artifact directory; `options` go to
+    WineSession (e.g. `screen`, `x_keyboard_layout`)."""
     require_windows_build()
-    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"))
+    session = WineSession(WINE_PREFIX, fresh_directory(suite_name, "session"), **options)
     return session.__enter__()
 
 
-def open_module_session(suite_name):
-    """For a test module's setUpModule: the started session, closed by a module clean-up, and a
-    fresh directory for the module's run files."""
-    session = open_session(suite_name)
+def open_module_session(suite_name, **options):
+    """For a test module's setUpModule: the started session (`options` as for open_session),
+    closed by a module clean-up, and a fresh directory for the module's run files."""
+    session = open_session(suite_name, **options)
     unittest.addModuleCleanup(session.close)
     return session, fresh_directory(suite_name, "run")
 
@@ -159,17 +167,25 @@ class Receiver:
 
 # -- the test target window --------------------------------------------------------------------
 
+VK_PACKET = 0xE7  # the virtual key of a Unicode key packet
+
+
 @dataclass
 class Snapshot:
     edit: str
     clipboard: object  # str, or None when the clipboard holds no text
     foreground: bool
     focus: bool
+    second: str = ""  # the one-line box below the edit control
+    second_focus: bool = False
+    # (key-down time in ms, its virtual key and scan code, character) per character typed since
+    # clear
+    typed: list = None
 
 
 class TargetWindow:
-    """target_window.exe: a window whose edit control has the focus. It answers requests
-    written into its own directory (see target_window.cpp)."""
+    """target_window.exe: a window whose edit control has the focus, with a one-line box below
+    it. It answers requests written into its own directory (see target_window.cpp)."""
 
     def __init__(self, session, work_dir):
         self.session = session
@@ -201,8 +217,12 @@ class TargetWindow:
 
     def dump(self):
         response = self.request("dump")
+        typed = [(int(time), int(key), int(scan), chr(int(unit))) for time, key, scan, unit in
+                 (line.split() for line in (self._read("chars.out") or "").splitlines())]
         return Snapshot(edit=self._read("edit.out") or "", clipboard=self._read("clipboard.out"),
-                        foreground="foreground yes" in response, focus="focus yes" in response)
+                        foreground="foreground yes" in response,
+                        focus="\nfocus yes" in response, second=self._read("second.out") or "",
+                        second_focus="second-focus yes" in response, typed=typed)
 
     def clear(self):
         self.request("clear")

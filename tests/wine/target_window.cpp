@@ -1,13 +1,19 @@
 // Test-only Windows program for the Wine suite; never installed or shipped.
 //
 // Without arguments it shows a window whose edit control holds the keyboard focus, so the
-// receiver's keystrokes land there, and answers requests that the Linux side drops into its
-// current directory (see tests/wine/README.md):
-//   file "request" holding "dump N"  -> writes edit.out (the edit text) and, if the clipboard
-//                                       holds text, clipboard.out; then "response": "done N"
-//                                       plus lines "foreground yes|no" and "focus yes|no"
-//   "clear N"                        -> empties the edit control and the clipboard, and
-//                                       takes the foreground and the focus back
+// receiver's keystrokes land there, and a one-line edit box below it that Tab moves the focus
+// to. It answers requests that the Linux side drops into its current directory (see
+// tests/wine/README.md):
+//   file "request" holding "dump N"  -> writes edit.out (the edit text), second.out (the
+//                                       one-line box's text), chars.out (a line "TIME VK SCAN
+//                                       UNIT" per character typed since "clear": the system's
+//                                       time in ms, the virtual key and scan code of its
+//                                       key-down message, and the UTF-16 unit)
+//                                       and, if the clipboard holds text, clipboard.out; then
+//                                       "response": "done N" plus lines "foreground yes|no",
+//                                       "focus yes|no" and "second-focus yes|no"
+//   "clear N"                        -> empties both edit boxes, the character record and the
+//                                       clipboard, and takes the foreground and the focus back
 //   "hold-clipboard N"               -> keeps the clipboard open, so that others fail to open it
 //   "release-clipboard N"            -> closes it again
 //   "quit N"                         -> answers, then closes the window and exits
@@ -41,6 +47,8 @@ constexpr wchar_t CLASS_NAME[] = L"QuillmarkTestTarget";
 constexpr UINT_PTR POLL_TIMER = 1;
 constexpr UINT POLL_MS = 20;
 constexpr int EDIT_ID = 100;
+constexpr int SECOND_EDIT_ID = 101;
+constexpr int SECOND_EDIT_HEIGHT = 24;
 
 // Independent of the receiver's own conversion, so the tests compare against Windows itself.
 std::string utf8_from_wide(const wchar_t* text, int length) {
@@ -136,6 +144,35 @@ std::string edit_text(HWND edit) {
 
 std::unique_ptr<OpenedClipboard> held_clipboard;
 
+// The characters typed into this program, each with the time of the key press behind it.
+struct TypedCharacter {
+    DWORD key_time;
+    WPARAM virtual_key;  // VK_PACKET for a Unicode packet
+    unsigned scan_code;
+    wchar_t unit;
+};
+std::vector<TypedCharacter> typed_characters;
+MSG last_key_down{};
+
+void record_key_message(const MSG& message) {
+    if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
+        last_key_down = message;
+    } else if (message.message == WM_CHAR) {
+        typed_characters.push_back({last_key_down.time, last_key_down.wParam,
+                                    unsigned(last_key_down.lParam >> 16) & 0xFF,
+                                    static_cast<wchar_t>(message.wParam)});
+    }
+}
+
+std::string typed_characters_text() {
+    std::string text;
+    for (const TypedCharacter& c : typed_characters) {
+        text += std::to_string(c.key_time) + " " + std::to_string(c.virtual_key) + " " +
+                std::to_string(c.scan_code) + " " + std::to_string(unsigned(c.unit)) + "\n";
+    }
+    return text;
+}
+
 void answer_request(HWND window) {
     std::string request = read_file(L"request");
     DeleteFileW(L"request");
@@ -146,14 +183,19 @@ void answer_request(HWND window) {
         sequence.pop_back();
     }
     HWND edit = GetDlgItem(window, EDIT_ID);
+    HWND second = GetDlgItem(window, SECOND_EDIT_ID);
 
     if (command == "dump") {
         write_file(L"edit.out", edit_text(edit));
+        write_file(L"second.out", edit_text(second));
+        write_file(L"chars.out", typed_characters_text());
         DeleteFileW(L"clipboard.out");
         ClipboardText clipboard = read_clipboard(window);
         if (clipboard.has_text) write_file(L"clipboard.out", clipboard.text);
     } else if (command == "clear") {
         SetWindowTextW(edit, L"");
+        SetWindowTextW(second, L"");
+        typed_characters.clear();
         OpenedClipboard clipboard(window);
         if (clipboard.is_open()) EmptyClipboard();
         SetForegroundWindow(window);
@@ -165,7 +207,8 @@ void answer_request(HWND window) {
     }
     std::string response = "done " + sequence + "\n";
     response += std::string("foreground ") + (GetForegroundWindow() == window ? "yes" : "no") +
-                "\n" + "focus " + (GetFocus() == edit ? "yes" : "no") + "\n";
+                "\n" + "focus " + (GetFocus() == edit ? "yes" : "no") + "\n" + "second-focus " +
+                (GetFocus() == second ? "yes" : "no") + "\n";
     write_file_atomically(L"response", response);
     if (command == "quit") DestroyWindow(window);
 }
@@ -177,14 +220,21 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
                 WS_EX_CLIENTEDGE, L"EDIT", L"",
                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
                 0, 0, 0, 0, window, reinterpret_cast<HMENU>(EDIT_ID), nullptr, nullptr);
-            if (!edit) return -1;
+            HWND second = CreateWindowExW(
+                WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+                0, 0, 0, 0, window, reinterpret_cast<HMENU>(SECOND_EDIT_ID), nullptr, nullptr);
+            if (!edit || !second) return -1;
             SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
             SetTimer(window, POLL_TIMER, POLL_MS, nullptr);
             return 0;
         }
-        case WM_SIZE:
-            MoveWindow(GetDlgItem(window, EDIT_ID), 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
+        case WM_SIZE: {
+            const int width = LOWORD(lparam), height = HIWORD(lparam);
+            MoveWindow(GetDlgItem(window, EDIT_ID), 0, 0, width, height - SECOND_EDIT_HEIGHT, TRUE);
+            MoveWindow(GetDlgItem(window, SECOND_EDIT_ID), 0, height - SECOND_EDIT_HEIGHT, width,
+                       SECOND_EDIT_HEIGHT, TRUE);
             return 0;
+        }
         case WM_SETFOCUS:
             // Keystrokes go to the focused control, whatever activated the window.
             SetFocus(GetDlgItem(window, EDIT_ID));
@@ -217,6 +267,14 @@ int run_window(HINSTANCE instance) {
     SetForegroundWindow(window);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        record_key_message(message);
+        // The Tab key moves the focus on to the one-line box, as in a form (a typed Tab
+        // character still lands in the text).
+        if (message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
+            message.hwnd == GetDlgItem(window, EDIT_ID)) {
+            SetFocus(GetDlgItem(window, SECOND_EDIT_ID));
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -5,8 +5,8 @@ import os
 import socket
 import unittest
 
-from quillmark_wine import (TARGET_EXE, Receiver, free_port, open_module_session,
-                            post_scan, run_target, windows_path)
+from quillmark_wine import (RECEIVER_EXE, TARGET_EXE, Receiver, free_port,
+                            open_module_session, post_scan, run_target, windows_path)
 
 session = None
 work_dir = None
@@ -67,6 +67,32 @@ class ReceiverOptions(unittest.TestCase):
         self.assertEqual(post_scan(port, {"text": "OPT", "pressEnter": True}).status, 200)
         receiver.wait_for_output("] OPT (100% - ")
         self.assertEqual(receiver.scan_log_lines()[-1], ("BARCODE", "OPT", 100, "Copied & Typed"))
+
+
+class BadTypingValues(unittest.TestCase):
+    def test_each_bad_value_refuses_the_start_with_its_error(self):
+        rows = [
+            (["--key-delay", "1001"], "--key-delay takes a whole number of milliseconds from 0 "
+                                      'to 1000, not "1001"'),
+            (["--type-mode", "scan"], '--type-mode takes unicode or keys, not "scan"'),
+            (["--suffix-key"], "--suffix-key takes enter or tab, but no value was given"),
+            (["--prefix", "é" * 65], "--prefix takes a text of at most 64 characters, not "
+                                     f'"{"é" * 65}"'),
+            (["--postfix", "x" * 65], "--postfix takes a text of at most 64 characters, not "
+                                      f'"{"x" * 65}"'),
+        ]
+        for arguments, error in rows:
+            with self.subTest(arguments[0]):
+                log_path = os.path.join(work_dir, f"refused{arguments[0]}.log")
+                process = session.start([RECEIVER_EXE, "--headless", "-p", str(free_port()),
+                                         *arguments], cwd=work_dir, stdout_path=log_path)
+                try:
+                    code = process.wait(timeout=60)
+                finally:
+                    session.stop(process)
+                self.assertEqual(code, 2)
+                with open(log_path, "rb") as log:
+                    self.assertEqual(log.read().decode("utf-8"), error + "\r\n")
 
 
 class BusyPort(unittest.TestCase):

@@ -4,7 +4,7 @@ clipboard, as the options and "pressEnter" say, and logged on the console."""
 import threading
 import unittest
 
-from quillmark_wine import Receiver, TargetWindow, open_module_session, post_scan
+from quillmark_wine import VK_PACKET, Receiver, TargetWindow, open_module_session, post_scan
 
 session = None
 work_dir = None
@@ -111,6 +111,81 @@ class DefaultOptions(DeliveryCase):
         self.assertEqual(sorted(typed_lines), sorted(texts), snapshot.edit)
         # Copy and typing of one scan form a unit, so the clipboard holds the last one typed.
         self.assertEqual(snapshot.clipboard, typed_lines[-1])
+
+
+# Every printable ASCII character, the blank inside (the route trims the ends).
+PRINTABLE_ASCII = "".join(map(chr, range(0x21, 0x50))) + " " + "".join(map(chr, range(0x50, 0x7F)))
+
+
+class KeyCodes(DeliveryCase):
+    OPTIONS = ("--type-mode", "keys")
+
+    def test_every_printable_ascii_character_is_typed_exactly(self):
+        self.assertEqual(len(PRINTABLE_ASCII), 95)
+        self.deliver({"text": PRINTABLE_ASCII}, typed=PRINTABLE_ASCII + "\r\n",
+                     clipboard=PRINTABLE_ASCII, outcome="Copied & Typed+Enter")
+        # Every ASCII character has a key on a US keyboard. X's keymap also puts ( and ) on
+        # two keypad keys that have no Windows key; Wine picks those, so they fall back.
+        packets = {c for _, key, _, c in target.dump().typed if key == VK_PACKET}
+        self.assertLessEqual(packets, {"(", ")"})
+        self.receiver.wait_for_output(
+            "Typing: key codes, no pause between characters, Enter after each scan")
+
+    def test_characters_without_a_key_arrive_as_unicode(self):
+        text = "a\u00e9b\u20acc\U0001F600d"
+        self.deliver({"text": text}, typed=text + "\r\n", clipboard=text,
+                     outcome="Copied & Typed+Enter")
+        packets = "".join(c for _, key, _, c in target.dump().typed if key == VK_PACKET)
+        # The emoji's two halves arrive as two characters.
+        self.assertEqual(packets, "\u00e9\u20ac\ud83d\ude00")
+
+
+class TabPrefixPostfix(DeliveryCase):
+    OPTIONS = ("--type-mode", "keys", "--suffix-key", "tab", "--prefix", "<", "--postfix", "#>")
+
+    def test_tab_moves_the_focus_and_affixes_are_typed_but_not_copied(self):
+        self.deliver({"text": "TAB1"}, typed="<TAB1#>", clipboard="TAB1",
+                     outcome="Copied & Typed+Tab")
+        snapshot = target.wait_until(lambda s: s.second_focus)
+        self.assertTrue(snapshot.second_focus and not snapshot.focus, snapshot)
+        self.receiver.wait_for_output("Typing: key codes, no pause between characters, Tab after "
+                                      'each scan, prefix "<", postfix "#>"')
+
+    def test_press_enter_false_suppresses_tab(self):
+        self.deliver({"text": "NOTAB", "pressEnter": False}, typed="<NOTAB#>", clipboard="NOTAB",
+                     outcome="Copied & Typed")
+        self.assertTrue(target.dump().focus, "the focus stays where it was")
+
+
+class KeyDelay(DeliveryCase):
+    OPTIONS = ("--key-delay", "30")
+    DELAY_MS = 30
+
+    def test_characters_arrive_paced_and_exact(self):
+        self.deliver({"text": "PACED-1234"}, typed="PACED-1234\r\n", clipboard="PACED-1234",
+                     outcome="Copied & Typed+Enter")
+        typed = target.dump().typed
+        self.assertEqual("".join(c for *_, c in typed), "PACED-1234\r")
+        # The times are the system's own stamps of each key press, so a busy target window
+        # cannot bunch them up; 5 ms of slack for the clock's granularity.
+        gaps = [later[0] - earlier[0] for earlier, later in zip(typed, typed[1:])]
+        self.assertTrue(all(gap >= self.DELAY_MS - 5 for gap in gaps), gaps)
+
+    def test_a_paced_scan_is_answered_at_once_and_the_next_waits_its_turn(self):
+        target.clear()
+        first, second = "F" * 40 + "1234567890" * 2 + "last", "SECOND"
+        self.assertEqual(len(first), 64)
+        self.assertEqual(post_scan(self.receiver.port, {"text": first}).status, 200)
+        self.assertEqual(post_scan(self.receiver.port, {"text": second}).status, 200)
+        # Both answers came while the first scan was still being typed (about 2 s).
+        self.assertNotIn("last", target.dump().edit)
+        expected = first + "\r\n" + second + "\r\n"
+        snapshot = target.wait_until(lambda s: s.edit == expected, timeout=20)
+        self.assertEqual(snapshot.edit, expected)
+        self.assertEqual(snapshot.clipboard, second)
+        outcomes = [(text, outcome) for _, text, _, outcome in self.receiver.scan_log_lines()]
+        self.assertEqual(outcomes[-2:], [(first, "Copied & Typed+Enter"),
+                                         (second, "Copied & Typed+Enter")])
 
 
 class BusyClipboard(DeliveryCase):

@@ -1,7 +1,8 @@
 """The whole road of a scan with nothing mocked between phone and PC: Chromium opens the Windows
 receiver's pairing URL (the advertised address replaced by 127.0.0.1), pairs itself, reads an
 EAN-13 from its fake camera and posts it; the receiver under Wine types it into the focused
-window and puts it on the Windows clipboard. The browser side is phone_scan.mjs."""
+window and puts it on the Windows clipboard; a scan whose reply is lost on the way back is sent
+again and typed once. The browser side is phone_scan.mjs."""
 
 import json
 import os
@@ -77,6 +78,32 @@ class PhoneToWindows(unittest.TestCase):
             ("EAN-13", EAN13, confidences[0], "Copied & Typed+Enter"),
             ("EAN-13", EAN13, confidences[1], "Copied & Typed"),
         ])
+
+    def test_scan_whose_reply_is_lost_is_typed_once(self):
+        receiver = Receiver.headless(session, work_dir).wait_listening()
+        self.addCleanup(receiver.stop)
+        receiver.wait_for_output("Pairing URL: ")
+        url, _ = loopback_pairing_url(receiver.output())
+        target.clear()
+
+        # The proxy cuts the connection once the receiver has answered: the phone sends again.
+        done = subprocess.run(["node", os.path.join(HERE, "phone_scan.mjs"), url, work_dir,
+                               "--lose-first-reply"], cwd=HERE, capture_output=True, timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+        phone = json.loads(done.stdout.decode())
+        self.assertEqual(phone["errors"], [], "the page threw")
+        self.assertEqual(phone["cut"], 1)
+        [scan] = phone["scans"]
+        self.assertTrue(scan["meta"].endswith(" · Sent via Wi-Fi"), scan["meta"])
+
+        confidence = int(scan["confidence"].split("%")[0])
+        receiver.wait_for_output("% - Already received)")
+        self.assertEqual(receiver.scan_log_lines(), [
+            ("EAN-13", EAN13, confidence, "Copied & Typed+Enter"),
+            ("EAN-13", EAN13, confidence, "Already received"),
+        ])
+        snapshot = target.wait_until(lambda s: s.edit == f"{EAN13}\r\n" and s.clipboard == EAN13)
+        self.assertEqual(snapshot.edit, f"{EAN13}\r\n", "typed once into the focused window")
 
 
 if __name__ == "__main__":

@@ -4,8 +4,10 @@ every command, the log and the status line.
 
 Only one receiver window exists at a time (the probe finds it by class name): each test class
 starts its own receiver and ends it. A class with ADAPTERS runs its receiver in a network
-namespace of its own with just those adapters (needs root and iproute2). Screenshots go to
-build/test-artifacts/ (or to QUILLMARK_SCREENSHOTS) so anyone can look at the window.
+namespace of its own with just those adapters (needs root and iproute2). A class with another
+DPI than 96 runs its receiver with the prefix's LogPixels at that DPI, in a fresh wineserver.
+Screenshots go to build/test-artifacts/ (or to QUILLMARK_SCREENSHOTS) so anyone can look at the
+window.
 """
 
 import http.client
@@ -16,12 +18,12 @@ import socket
 import ssl
 import subprocess
 import unittest
+from collections import Counter
 
-from quillmark_wine import (SOURCE_DIR, WINDOWS_BUILD, Receiver, curl, fresh_directory,
-                            free_port, open_session)
+from quillmark_wine import (PROBE_EXE, SOURCE_DIR, Receiver, curl, fresh_directory, free_port,
+                            open_session, project_version)
 from wine_harness import WINE, NetworkNamespace, wait_for
 
-PROBE_EXE = os.path.join(WINDOWS_BUILD, "tests", "wine", "window_probe.exe")
 SCREENSHOTS = os.environ.get("QUILLMARK_SCREENSHOTS",
                              os.path.join(SOURCE_DIR, "build", "test-artifacts"))
 
@@ -60,7 +62,11 @@ CONTROLS = [
 ]
 
 QR_LEFT, QR_TOP, QR_SIDE = 20, 20, 276
+QR_DRAWING = 264  # the symbol and its quiet zone fit in this many pixels (at 96 DPI)
+# Room for the window at 192 DPI (1536 × 984); Wine keeps a window within the screen.
+SCREEN = (1920, 1200)
 WHITE, FRAME_GREY, NEAR_BLACK = (255, 255, 255), (0xCC, 0xCC, 0xCC), (0x11, 0x11, 0x11)
+TEXT_BLACK = (0, 0, 0)  # Wine's default window text colour
 # The log box drops its oldest lines past this many UTF-16 units (the receiver's own bound).
 LOG_TRIM_THRESHOLD = 1 << 18
 LISTENING = "HTTPS listening on 0.0.0.0:{}. On phone, accept the self-signed certificate once."
@@ -71,11 +77,32 @@ session = None
 
 def setUpModule():
     global session
-    session = open_session("window")
+    session = open_session("window", screen="{}x{}".format(*SCREEN))
     unittest.addModuleCleanup(session.close)
     if not os.path.isfile(PROBE_EXE):
         raise AssertionError(f"{PROBE_EXE} is missing: run `make windows` first")
     os.makedirs(SCREENSHOTS, exist_ok=True)
+    session.set_dpi(96)  # whatever an interrupted run left in the prefix
+
+
+def scaled(value, dpi):
+    """A 96-DPI size at `dpi`, rounded half up as the receiver's MulDiv rounds."""
+    return (value * dpi + 48) // 96
+
+
+def assert_edges_near(test, actual, table, dpi):
+    """Each edge of `actual` within a pixel of the 96-DPI `table` edge × DPI / 96 (exact at
+    96 DPI)."""
+    tolerance = 0 if dpi == 96 else 1
+    expected = [edge * dpi / 96 for edge in table]
+    test.assertTrue(all(abs(a - e) <= tolerance for a, e in zip(actual, expected)),
+                    f"{actual} is not {expected} within {tolerance} px")
+
+
+def qr_square(dpi):
+    """The QR square's client position and side at `dpi`: each edge scaled on its own."""
+    left, right = scaled(QR_LEFT, dpi), scaled(QR_LEFT + QR_SIDE, dpi)
+    return left, scaled(QR_TOP, dpi), right - left
 
 
 def pairing_url(address, port):
@@ -189,10 +216,11 @@ def screenshot(name):
     return path
 
 
-def crop_qr_area(shot, snapshot, name):
+def crop_qr_area(shot, snapshot, name, dpi=96):
     x, y = snapshot["client_origin"]
+    left, top, side = qr_square(dpi)
     path = os.path.join(SCREENSHOTS, name)
-    subprocess.run(["convert", shot, "-crop", f"{QR_SIDE}x{QR_SIDE}+{x + QR_LEFT}+{y + QR_TOP}",
+    subprocess.run(["convert", shot, "-crop", f"{side}x{side}+{x + left}+{y + top}",
                     "+repage", path], check=True, timeout=60)
     return path
 
@@ -202,21 +230,23 @@ def decode_qr(path):
     return done.stdout.decode("utf-8", errors="replace").rstrip("\n")
 
 
-def rgb_pixels(path):
+def rgb_pixels(path, width=QR_SIDE, height=None):
+    """The picture's pixel(x, y) as (r, g, b); a square of side `width` unless `height`."""
+    height = height or width
     done = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True,
                           check=True, timeout=60)
     data = done.stdout
-    assert len(data) == QR_SIDE * QR_SIDE * 3, f"unexpected picture size {len(data)}"
-    return lambda x, y: tuple(data[3 * (y * QR_SIDE + x):3 * (y * QR_SIDE + x) + 3])
+    assert len(data) == width * height * 3, f"unexpected picture size {len(data)}"
+    return lambda x, y: tuple(data[3 * (y * width + x):3 * (y * width + x) + 3])
 
 
-def wait_for_qr(expected_url, name, timeout=30):
+def wait_for_qr(expected_url, name, timeout=30, dpi=96):
     """Screenshots until the QR area decodes to `expected_url`; returns the crop's path."""
     last = [None]
 
     def check():
         snapshot = dump()
-        crop = crop_qr_area(screenshot(name + ".png"), snapshot, name + "-qr.png")
+        crop = crop_qr_area(screenshot(name + ".png"), snapshot, name + "-qr.png", dpi)
         last[0] = decode_qr(crop)
         return crop if last[0] == expected_url else None
 
@@ -268,10 +298,14 @@ class WindowCase(unittest.TestCase):
     # go through `command_prefix`, still to 127.0.0.1.
     ADAPTERS = ()
     command_prefix = ()
+    DPI = 96  # the screen's, through the prefix's LogPixels
 
     @classmethod
     def setUpClass(cls):
         cls.work_dir = fresh_directory("window", cls.__name__)
+        if cls.DPI != 96:
+            cls.addClassCleanup(session.set_dpi, 96)
+            session.set_dpi(cls.DPI)
         if cls.ADAPTERS:
             cls.enter_own_network()
         cls.held = HeldPort().__enter__() if cls.HOLD_PORT else None
@@ -335,7 +369,19 @@ class WindowCase(unittest.TestCase):
 
 
 class Layout(WindowCase):
-    """Default options: the window as it first appears."""
+    """Default options: the window as it first appears. At 96 DPI everything is the control
+    table's own numbers, to the pixel; the subclasses run the same tests at other DPIs, where
+    each edge is the table's × DPI / 96 within a pixel."""
+
+    def scaled(self, value):
+        return scaled(value, self.DPI)
+
+    def assert_edges_near(self, actual, table):
+        assert_edges_near(self, actual, table, self.DPI)
+
+    @property
+    def shot_name(self):
+        return "window" if self.DPI == 96 else f"window-{self.DPI}dpi"
 
     def test_window_title_style_and_size(self):
         snapshot = dump()
@@ -346,7 +392,7 @@ class Layout(WindowCase):
                          WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX)
         self.assertEqual(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0, "the size must be fixed")
         left, top, right, bottom = snapshot["outer"]
-        self.assertEqual((right - left, bottom - top), (768, 492))
+        self.assertEqual((right - left, bottom - top), (self.scaled(768), self.scaled(492)))
 
     def test_every_control_in_its_place(self):
         snapshot = dump()
@@ -364,12 +410,15 @@ class Layout(WindowCase):
                     # closed field, whose height the system chooses.
                     self.assertEqual(control["style"] & ~WS_VSCROLL,
                                      (WS_CHILD_VISIBLE | style) & ~WS_VSCROLL)
-                    self.assertEqual(control["rect"][:3], [x, y, x + w])
-                    self.assertLess(control["rect"][3], y + h)
+                    self.assert_edges_near(control["rect"][:3], [x, y, x + w])
+                    self.assertLess(control["rect"][3], self.scaled(y + h))
                 else:
                     self.assertEqual(hex(control["style"]), hex(WS_CHILD_VISIBLE | style))
-                    self.assertEqual(control["rect"], [x, y, x + w, y + h])
+                    self.assert_edges_near(control["rect"], [x, y, x + w, y + h])
                 self.assertEqual(hex(control["ex_style"]), hex(ex_style))
+        left, top, right, bottom = snapshot["outer"]
+        self.assertTrue(left >= 0 and top >= 0 and right <= SCREEN[0] and bottom <= SCREEN[1],
+                        f"the whole window on the screen: {snapshot['outer']}")
 
     def test_initial_contents(self):
         controls = controls_by_id(dump())
@@ -392,9 +441,10 @@ class Layout(WindowCase):
     def test_qr_code_shows_the_pairing_url_with_frame_and_quiet_zone(self):
         controls = controls_by_id(dump())
         url = pairing_url(selected_address(controls), self.port)
-        pixel = rgb_pixels(wait_for_qr(url, "window"))
-        last = QR_SIDE - 1
-        for i in range(QR_SIDE):
+        side = qr_square(self.DPI)[2]
+        pixel = rgb_pixels(wait_for_qr(url, self.shot_name, dpi=self.DPI), side)
+        last = side - 1
+        for i in range(side):
             for x, y in ((i, 0), (i, last), (0, i), (last, i)):
                 self.assertEqual(pixel(x, y), FRAME_GREY, f"frame at {x},{y}")
         dark = [(x, y) for y in range(1, last) for x in range(1, last)
@@ -403,30 +453,84 @@ class Layout(WindowCase):
             self.assertEqual(pixel(x, y), NEAR_BLACK, f"only white and near-black inside: {x},{y}")
         left, right = min(x for x, _ in dark), max(x for x, _ in dark) + 1
         top, bottom = min(y for _, y in dark), max(y for _, y in dark) + 1
-        # The top-left finder pattern's first row is 7 dark modules.
+        # The top-left finder pattern's first row is 7 dark modules: whole pixels each.
         run = next(n for n in range(left, right) if pixel(n, top) != NEAR_BLACK) - left
         self.assertEqual(run % 7, 0)
         scale = run // 7
         modules = (right - left) // scale
         self.assertEqual((right - left, bottom - top), (modules * scale, modules * scale))
         self.assertEqual((modules - 17) % 4, 0, "a QR symbol is 17 + 4 × version modules")
-        self.assertEqual(scale, 264 // (modules + 6))
-        offset = (QR_SIDE - (modules + 6) * scale) // 2
+        self.assertEqual(scale, self.scaled(QR_DRAWING) // (modules + 6))
+        offset = (side - (modules + 6) * scale) // 2
         self.assertEqual((left, top), (offset + 3 * scale, offset + 3 * scale),
                          "symbol centred, three light modules of quiet zone around it")
 
     def test_qr_code_is_painted_again_after_minimise_and_restore(self):
         url = text_of(IDC_URL)
-        before = rgb_pixels(wait_for_qr(url, "before-minimise"))
+        side = qr_square(self.DPI)[2]
+        before = rgb_pixels(wait_for_qr(url, "before-minimise", dpi=self.DPI), side)
         probe("minimize")
         self.assertTrue(wait_for(lambda: decode_qr(crop_qr_area(
-            screenshot("minimised.png"), dump(), "minimised-qr.png")) != url, 20),
+            screenshot("minimised.png"), dump(), "minimised-qr.png", self.DPI)) != url, 20),
             "the QR code should leave the screen with the window")
         probe("restore")
-        after = rgb_pixels(wait_for_qr(url, "after-restore"))
-        self.assertEqual([after(x, y) for y in range(QR_SIDE) for x in range(QR_SIDE)],
-                         [before(x, y) for y in range(QR_SIDE) for x in range(QR_SIDE)],
+        after = rgb_pixels(wait_for_qr(url, "after-restore", dpi=self.DPI), side)
+        self.assertEqual([after(x, y) for y in range(side) for x in range(side)],
+                         [before(x, y) for y in range(side) for x in range(side)],
                          "the same picture, pixel for pixel")
+
+    def test_labels_check_boxes_and_url_box_sit_on_the_window_background(self):
+        snapshot = dump()
+        wait_for_qr(text_of(IDC_URL), self.shot_name, dpi=self.DPI)  # painted in full
+        pixel = rgb_pixels(screenshot(self.shot_name + ".png"), *SCREEN)
+        x0, y0 = snapshot["client_origin"]
+        background = pixel(x0 + 4, y0 + 4)  # beside the QR square, outside every control
+        self.assertEqual(background, WHITE)
+        for control in snapshot["controls"]:
+            kind, style = control["class"].lower(), control["style"]
+            check_box = kind == "button" and style & 0xF == 3
+            if not ((kind == "static" and control["text"]) or check_box or
+                    control["id"] == IDC_URL):
+                continue
+            with self.subTest(text=control["text"]):
+                left, top, right, bottom = control["rect"]
+                inset = 3 if control["ex_style"] & 0x200 else 0  # inside the sunken edge
+                colours = Counter(pixel(x0 + x, y0 + y)
+                                  for y in range(top + inset, bottom - inset)
+                                  for x in range(left + inset, right - inset))
+                self.assertEqual(colours.most_common(1)[0][0], background,
+                                 "the colour behind the text")
+                self.assertIn(TEXT_BLACK, colours, "text in the system's text colour")
+
+
+class Layout144(Layout):
+    DPI = 144
+
+
+class Layout192(Layout):
+    DPI = 192
+
+
+class DpiChange(WindowCase):
+    """A move to a monitor of another DPI. Wine never sends WM_DPICHANGED itself, so the probe
+    sends it as Windows would."""
+
+    def assert_laid_out_for(self, dpi):
+        snapshot = dump()
+        left, top, right, bottom = snapshot["outer"]
+        self.assertEqual((right - left, bottom - top), (scaled(768, dpi), scaled(492, dpi)),
+                         "the suggested size")
+        for control, (kind, _, _, x, y, w, h, _, _) in zip(snapshot["controls"], CONTROLS):
+            with self.subTest(dpi=dpi, control=control["text"] or control["id"]):
+                edges = [x, y, x + w] if kind == "ComboBox" else [x, y, x + w, y + h]
+                assert_edges_near(self, control["rect"][:len(edges)], edges, dpi)
+        wait_for_qr(text_of(IDC_URL), f"dpi-changed-{dpi}", dpi=dpi)
+
+    def test_controls_size_and_qr_code_follow_the_new_dpi_and_back(self):
+        probe("dpi-changed", 144)
+        self.assert_laid_out_for(144)
+        probe("dpi-changed", 96)
+        self.assert_laid_out_for(96)
 
 
 class AdapterChoice(WindowCase):
@@ -491,6 +595,18 @@ class StartOptions(WindowCase):
 
     def test_scan_outcome_follows_the_options(self):
         self.assertEqual(self.post_and_wait({"text": "OPT-1"})[1:], ("OPT-1", "100", "Received"))
+
+
+class TypingOptions(WindowCase):
+    OPTIONS = ("--no-type", "--suffix-key", "tab", "--key-delay", "5")
+
+    def test_check_box_names_tab_and_the_log_says_how_scans_are_typed(self):
+        controls = controls_by_id(dump())
+        self.assertEqual(controls[IDC_PRESS_ENTER]["text"], "Press Tab after typing barcode")
+        self.assertEqual(controls[IDC_PRESS_ENTER]["check"], 1)
+        self.assertEqual(log_lines(controls[IDC_LOG]["text"]), [
+            LISTENING.format(self.port),
+            "Typing: Unicode characters, 5 ms between characters, Tab after each scan"])
 
 
 class StartupBindFailure(WindowCase):
@@ -607,7 +723,7 @@ class Commands(WindowCase):
         url = text_of(IDC_URL)
         probe("post-click", IDC_ABOUT)
         box = wait_for_message_box()
-        self.assertEqual(box["caption"], "About Quillmark")
+        self.assertEqual(box["caption"], f"About Quillmark {project_version()}")
         self.assertEqual(box["text"], "Quillmark PC Barcode Receiver\r\n\r\nPowered by Brackenfold")
         screenshot("about.png")
         dismiss_message_box()

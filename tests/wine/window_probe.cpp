@@ -18,12 +18,21 @@
 //   clipboard             the clipboard's Unicode text, or null
 //   close                 posts WM_CLOSE to the window, as its close button does
 //   minimize | restore    minimises the window or restores it, as its caption buttons do
+//   dpi-changed DPI       sends WM_DPICHANGED for DPI with a suggested rectangle at the window's
+//                         place, 768 × 492 scaled, as Windows does on a move to such a monitor
+//                         (Wine never sends it; the rectangle is written into the receiver's
+//                         own memory, since its pointer would not cross processes)
+//   resources EXE         the exe's version block (GetFileVersionInfoW) and icons: how many
+//                         ExtractIconExW finds, its large and small icon's sizes, and every
+//                         size of the first icon group, each loaded at that size
 // Exit code 0 on success, 2 when the window (or box) is missing, 1 on bad arguments.
 #include <windows.h>
 #include <fcntl.h>
+#include <shellapi.h>
 #include <io.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -164,6 +173,139 @@ std::string describe_window(HWND main) {
     return json + "]}";
 }
 
+// -- a move to a monitor of another DPI -------------------------------------------------------
+
+bool send_dpi_changed(HWND main, int dpi) {
+    RECT outer{};
+    GetWindowRect(main, &outer);
+    const RECT suggested{outer.left, outer.top, outer.left + MulDiv(768, dpi, 96),
+                         outer.top + MulDiv(492, dpi, 96)};
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(main, &process_id);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id);
+    if (!process) return false;
+    void* remote = VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE);
+    const bool written =
+        remote && WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr);
+    if (written) {
+        send(main, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+             reinterpret_cast<LPARAM>(remote));
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return written;
+}
+
+// -- resources -------------------------------------------------------------------------------
+
+std::string version_strings_json(const std::vector<BYTE>& block) {
+    std::string json = "{";
+    const wchar_t* names[] = {L"ProductName", L"FileDescription", L"CompanyName",
+                              L"FileVersion", L"ProductVersion",  L"OriginalFilename"};
+    for (const wchar_t* name : names) {
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        void* value = nullptr;
+        UINT length = 0;
+        const bool found = VerQueryValueW(block.data(), path.c_str(), &value, &length);
+        json += (json.size() > 1 ? ", " : "") + json_string(name) + ": ";
+        json += found ? json_string(static_cast<const wchar_t*>(value)) : "null";
+    }
+    return json + "}";
+}
+
+std::string version_json(const std::wstring& exe) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::vector<BYTE> block(size);
+    if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) return "null";
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\", &value, &length) ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+        return "null";
+    }
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%u.%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
+                  unsigned(LOWORD(fixed->dwFileVersionMS)),
+                  unsigned(HIWORD(fixed->dwFileVersionLS)),
+                  unsigned(LOWORD(fixed->dwFileVersionLS)));
+    return "{\"file_version\": \"" + std::string(numbers) +
+           "\", \"strings\": " + version_strings_json(block) + "}";
+}
+
+int icon_width(HICON icon) {
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+BOOL CALLBACK first_resource_name(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
+    *reinterpret_cast<LPWSTR*>(context) = name;
+    return FALSE;
+}
+
+// RT_GROUP_ICON, whose header spelling depends on UNICODE, which this program does not define.
+const LPCWSTR GROUP_ICON = MAKEINTRESOURCEW(14);
+
+#pragma pack(push, 2)
+struct IconGroupEntry {  // GRPICONDIRENTRY: one size in an icon group
+    BYTE width, height, colours, reserved;
+    WORD planes, bit_count;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+// Every size of the first icon group, and the width each has when loaded at that size.
+std::string icon_group_json(const std::wstring& exe) {
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return "\"sizes\": [], \"loaded\": []";
+    LPWSTR name = nullptr;
+    EnumResourceNamesW(module, GROUP_ICON, first_resource_name, reinterpret_cast<LONG_PTR>(&name));
+    std::string sizes, loaded;
+    HRSRC found = name ? FindResourceW(module, name, GROUP_ICON) : nullptr;
+    const auto* group =
+        found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    const WORD count = group ? *reinterpret_cast<const WORD*>(group + 4) : 0;
+    for (WORD i = 0; i < count; ++i) {
+        IconGroupEntry entry;
+        std::memcpy(&entry, group + 6 + i * sizeof(IconGroupEntry), sizeof entry);
+        const int size = entry.width ? entry.width : 256;
+        HICON icon = static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, size, size, 0));
+        if (i) {
+            sizes += ", ";
+            loaded += ", ";
+        }
+        sizes += json_number(size);
+        loaded += json_number(icon_width(icon));
+        if (icon) DestroyIcon(icon);
+    }
+    FreeLibrary(module);
+    return "\"sizes\": [" + sizes + "], \"loaded\": [" + loaded + "]";
+}
+
+std::string resources_json(const std::wstring& exe) {
+    const UINT count = ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0);
+    HICON large = nullptr, small = nullptr;
+    ExtractIconExW(exe.c_str(), 0, &large, &small, 1);
+    std::string json = "{\"version\": " + version_json(exe);
+    json += ", \"icon_count\": " + json_number(count);
+    json += ", \"large\": " + json_number(icon_width(large));
+    json += ", \"small\": " + json_number(icon_width(small));
+    json += ", " + icon_group_json(exe) + "}";
+    if (large) DestroyIcon(large);
+    if (small) DestroyIcon(small);
+    return json;
+}
+
+// -- message boxes -----------------------------------------------------------------------------
+
 struct BoxSearch {
     HWND owner;
     HWND box;
@@ -221,6 +363,10 @@ int run(const std::vector<std::wstring>& args) {
         print(clipboard_json());
         return 0;
     }
+    if (command == L"resources" && args.size() == 2) {
+        print(resources_json(args[1]));
+        return 0;
+    }
     HWND main = find_main_window();
     if (!main) {
         print("{\"error\": \"no window of class QuillmarkReceiverWindow\"}");
@@ -237,6 +383,12 @@ int run(const std::vector<std::wstring>& args) {
         print("{}");
     } else if (command == L"minimize" || command == L"restore") {
         ShowWindowAsync(main, command == L"minimize" ? SW_MINIMIZE : SW_RESTORE);
+        print("{}");
+    } else if (command == L"dpi-changed" && args.size() == 2) {
+        if (!send_dpi_changed(main, _wtoi(args[1].c_str()))) {
+            print("{\"error\": \"could not write into the receiver's memory\"}");
+            return 2;
+        }
         print("{}");
     } else if (command == L"close") {
         PostMessageW(main, WM_CLOSE, 0, 0);

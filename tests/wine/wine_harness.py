@@ -50,9 +50,13 @@ def end_process(process, grace=1.0):
 
 
 class WineSession:
-    def __init__(self, prefix_dir, log_dir):
+    def __init__(self, prefix_dir, log_dir, screen="1280x800", x_keyboard_layout=None):
+        """`x_keyboard_layout` (e.g. "de") is set on the display before any Wine program
+        starts, since Wine reads the X keyboard layout when a program starts."""
         self.prefix_dir = os.path.abspath(prefix_dir)
+        self.x_keyboard_layout = x_keyboard_layout
         self.log_dir = os.path.abspath(log_dir)
+        self.screen = screen  # the X screen's size, WIDTHxHEIGHT
         self.display = None
         self._xvfb = None
         self._lock_file = None
@@ -76,6 +80,9 @@ class WineSession:
         os.makedirs(self.log_dir, exist_ok=True)
         self._lock_prefix()
         self.start_display()
+        if self.x_keyboard_layout:
+            subprocess.run(["setxkbmap", "-display", self.display, self.x_keyboard_layout],
+                           check=True, timeout=30)
         self.prepare_prefix()
 
     def close(self):
@@ -108,7 +115,7 @@ class WineSession:
         try:
             with open(os.path.join(self.log_dir, "xvfb.log"), "wb") as log:
                 self._xvfb = subprocess.Popen(
-                    [XVFB, "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
+                    [XVFB, "-displayfd", str(write_end), "-screen", "0", self.screen + "x24",
                      "-nolisten", "tcp"],
                     pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=log)
             os.close(write_end)
@@ -217,6 +224,16 @@ class WineSession:
         end_process(process, grace)
         if process in self._processes:
             self._processes.remove(process)
+
+    def set_dpi(self, dpi):
+        """The prefix's screen DPI for programs started from now on (Wine reads LogPixels at a
+        program's start), in a fresh server: a window's DPI read from another process can lag
+        behind a change within one server."""
+        code = self.run(["reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                         "REG_DWORD", "/d", str(dpi), "/f"], cwd=self.log_dir)
+        if code != 0:
+            raise RuntimeError(f"setting LogPixels to {dpi} failed ({code})")
+        self.restart_server()
 
     def screenshot(self, path):
         """The whole screen as an image (for a failure's artifacts); errors are ignored."""

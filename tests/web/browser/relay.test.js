@@ -1,12 +1,13 @@
 // Pairing from the receiver's QR code and the automatic relay of every accepted scan, from
-// Chromium's fake camera to the real receiver's log: one scan's whole road, its failures, and
-// Bluetooth beside Wi-Fi.
+// Chromium's fake camera to the real receiver's log: one scan's whole road, its failures, the
+// waiting list that keeps scans while the receiver is away, and Bluetooth beside Wi-Fi.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
 import { BLUETOOTH_STAND_IN, openScanner, storedHistory } from '../helpers/browser.js';
-import { startReceiver } from '../helpers/receiver.js';
-import { EAN13_TEXT } from '../helpers/clips.js';
+import { startCuttingProxy, startReceiver } from '../helpers/receiver.js';
+import { startDisplayWithSink } from '../helpers/x11.js';
+import { EAN13_TEXT, UPCE_TEXT } from '../helpers/clips.js';
 
 const COMPUTER = 'QUILLMARK-PC';
 const suite = useBrowserSuite({ clip: 'ean13', receiverEnv: { COMPUTERNAME: COMPUTER } });
@@ -38,11 +39,11 @@ async function holdRequests(page, pattern) {
 }
 
 // Opens the receiver's pairing URL, as printed, with the address on loopback.
-async function openPairingUrl(receiver, { beforeLoad } = {}) {
+async function openPairingUrl(receiver, { beforeLoad, context = suite.context } = {}) {
   const url = await receiver.pairingUrl();
   assert.equal(url, `https://127.0.0.1:${receiver.port}/?pc=https%3A%2F%2F127.0.0.1%3A${receiver.port}%2Fapi%2Fscan`);
   const { origin } = new URL(url);
-  const page = await openScanner(suite.context, origin, { path: url.slice(origin.length), beforeLoad });
+  const page = await openScanner(context, origin, { path: url.slice(origin.length), beforeLoad });
   suite.pages.push(page);
   return page;
 }
@@ -59,8 +60,28 @@ async function scanOnce(page) {
   };
 }
 
-const waitForMetaEnd = (page, ending) =>
-  page.waitForFunction((end) => document.getElementById('approved-meta').textContent.endsWith(end), ending, { timeout: 15000 });
+const waitForMetaEnd = (page, ending, timeout = 15000) =>
+  page.waitForFunction((end) => document.getElementById('approved-meta').textContent.endsWith(end), ending, { timeout });
+
+// Taps the overlay away and locks the next scan.
+async function nextScan(page) {
+  const count = Number(await textOf(page, '#history-count'));
+  await page.click('#approved-overlay', { position: { x: 8, y: 8 } });
+  await waitForText(page, '#history-count', String(count + 1), 30000);
+}
+
+// Keeps every text written to the screen-reader region in window.__announced.
+const RECORD_ANNOUNCEMENTS = () => {
+  window.__announced = [];
+  document.addEventListener('DOMContentLoaded', () => {
+    const region = document.getElementById('sr-announcer');
+    new MutationObserver(() => {
+      if (region.textContent) window.__announced.push(region.textContent);
+    }).observe(region, { childList: true, characterData: true, subtree: true });
+  });
+};
+
+const historyMeta = (page) => page.$$eval('.history-meta', (nodes) => nodes.map((node) => node.textContent));
 
 describe('pairing from the QR code and sending over Wi-Fi', () => {
   it('pairs at once, tests the receiver, and the scan reaches the receiver log', T, async () => {
@@ -100,6 +121,23 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     await waitForText(page, '#sr-announcer', 'Sent barcode to computer via Wi-Fi.');
     assert.equal(await page.isVisible('#error-banner'), false);
     await suite.screenshot(page, 'relay-overlay-sent.png');
+  });
+
+  it('a UPC-E reaches the receiver as its 8 printed digits, logged as UPC-E', T, async () => {
+    const receiver = await startReceiver();
+    try {
+      await suite.withCamera('upce', async (context) => {
+        const page = await openPairingUrl(receiver, { context });
+        assert.deepEqual(await scanOnce(page), { format: 'UPC-E', text: UPCE_TEXT, confidence: 100 });
+        await receiver.waitForLine(SCAN_LINE);
+        const [line, ...more] = scanLines(receiver);
+        assert.deepEqual(more, []);
+        assert.deepEqual(line.match(SCAN_LINE).slice(1, 4), ['UPC-E', UPCE_TEXT, '100']);
+        await waitForMetaEnd(page, ' · Checksum OK · Sent via Wi-Fi');
+      });
+    } finally {
+      await receiver.stop();
+    }
   });
 
   it('with the receiver stopped: banner, scan still shown and stored, auto-send still on', T, async () => {
@@ -166,13 +204,33 @@ describe('pairing from the QR code and sending over Wi-Fi', () => {
     await page.click('#approved-overlay', { position: { x: 8, y: 8 } });
     await page.waitForSelector('#approved-overlay', { state: 'hidden' });
     await waitForLock(page);
-    await scans.held(2);
+    // The second scan's send waits behind the first: scans reach the computer in scan order.
+    assert.equal(scans.requests.length, 1);
     scans.release(0);
     await waitForText(page, '#sr-announcer', 'Sent barcode to computer via Wi-Fi.');
     assert.ok(!(await textOf(page, '#approved-meta')).includes('Sent via'), 'the first send does not paint the second scan');
+    await scans.held(2);
     scans.release(1);
     await waitForMetaEnd(page, ' · Sent via Wi-Fi');
-    assert.equal((await storedHistory(page)).length, 2);
+    const stored = await storedHistory(page);
+    assert.deepEqual(scans.requests.map((request) => request.postDataJSON().id), [stored[1].id, stored[0].id]);
+  });
+});
+
+describe('the Linux receiver on an X display', () => {
+  it('types the code the camera scanned into the focused window, with Enter', T, async () => {
+    const display = await startDisplayWithSink();
+    const receiver = await startReceiver({ env: { COMPUTERNAME: COMPUTER, DISPLAY: display.name } });
+    try {
+      const page = await openPairingUrl(receiver);
+      await waitForBadge(page, `Connected (${COMPUTER})`);
+      assert.deepEqual(await scanOnce(page), { format: 'EAN-13', text: EAN13_TEXT, confidence: 100 });
+      await receiver.waitForLine(/\(100% - Copied & Typed\+Enter\)$/);
+      await display.waitForTyped(`${EAN13_TEXT}\n`);
+    } finally {
+      await receiver.stop();
+      await display.stop();
+    }
   });
 });
 
@@ -228,6 +286,147 @@ describe('Bluetooth beside Wi-Fi', () => {
       assert.equal(await textOf(page, '#relay-label'), 'Wi-Fi + BT', 'both channels stay on');
     } finally {
       await receiver.stop();
+    }
+  });
+});
+
+describe('the waiting list', () => {
+  const RESTART_HINT = 'The receiver may have restarted: scan its QR code again to reconnect. Waiting scans are kept and sent then.';
+  const RECEIVED = new RegExp(`\\[EAN-13\\] ${EAN13_TEXT} \\(100% - Received\\)$`);
+
+  it('keeps scans while the receiver is away and sends each once, in order, when it is back', { timeout: 150000 }, async (t) => {
+    let receiver = await startReceiver({ env: { COMPUTERNAME: COMPUTER } });
+    try {
+      const page = await openPairingUrl(receiver, { beforeLoad: (p) => p.addInitScript(RECORD_ANNOUNCEMENTS) });
+      await waitForBadge(page, `Connected (${COMPUTER})`);
+      const delivered = [];
+      page.on('response', (response) => {
+        if (response.url().endsWith('/api/scan') && response.ok()) delivered.push(response.request().postDataJSON().id);
+      });
+      await receiver.stop();
+      await scanOnce(page);
+      await waitForText(page, '#error-banner', 'Wi-Fi auto-send failed: Failed to fetch');
+      await waitForMetaEnd(page, ' · Checksum OK · Waiting to send');
+      await nextScan(page);
+      await nextScan(page);
+      await waitForText(page, '#relay-waiting', '3 waiting');
+      assert.equal(await page.isVisible('#relay-waiting'), true);
+      await waitForMetaEnd(page, ' · Waiting to send');
+      // A few failed retries later the banner names the likely cause and the cure.
+      await waitForText(page, '#error-banner', `Wi-Fi auto-send failed: Failed to fetch\n${RESTART_HINT}`, 30000);
+      await suite.screenshot(page, 'relay-waiting-banner.png');
+      await page.click('#btn-share-result');
+      assert.equal(await textOf(page, '#outbox-count'), '3 scans waiting to send');
+      assert.equal(await page.isVisible('#btn-outbox-send'), true);
+      await suite.screenshot(page, 'relay-waiting-dialog.png');
+      await page.keyboard.press('Escape');
+      assert.deepEqual(delivered, []);
+
+      // Back on the same port with a new certificate, which this browser accepts like the first.
+      const back = Date.now();
+      receiver = await startReceiver({ port: receiver.port, env: { COMPUTERNAME: COMPUTER } });
+      await receiver.waitForLines(RECEIVED, 3, 60000);
+      t.diagnostic(`receiver back to the last waiting scan delivered: ${Date.now() - back} ms`);
+      await page.waitForSelector('#relay-waiting', { state: 'hidden' });
+      const stored = await storedHistory(page);
+      assert.deepEqual(delivered, stored.map((item) => item.id).reverse(), 'delivered once each, in scan order');
+      assert.deepEqual(scanLines(receiver).map((line) => RECEIVED.test(line)), [true, true, true]);
+      assert.deepEqual(stored.map((item) => item.sentVia), [['Wi-Fi'], ['Wi-Fi'], ['Wi-Fi']]);
+      await waitForMetaEnd(page, ' · Checksum OK · Sent via Wi-Fi');
+      assert.equal(await page.isVisible('#error-banner'), false, 'an empty list clears the banner');
+      const announced = await page.evaluate(() => window.__announced.filter((text) => text.startsWith('Sent')));
+      assert.deepEqual(announced, Array(3).fill(`Sent waiting barcode ${EAN13_TEXT} to computer via Wi-Fi.`));
+    } finally {
+      await receiver.stop();
+    }
+  });
+
+  it('survives a reload and is sent from there; Discard empties it once confirmed', { timeout: 150000 }, async () => {
+    let receiver = await startReceiver();
+    try {
+      const page = await openPairingUrl(receiver);
+      await waitForText(page, '#relay-label', 'Wi-Fi Auto');
+      await receiver.stop();
+      await scanOnce(page);
+      await nextScan(page);
+      await waitForText(page, '#relay-waiting', '2 waiting');
+      const ids = (await storedHistory(page)).map((item) => item.id).reverse();
+      const waiting = await page.evaluate(() => JSON.parse(localStorage.getItem('quillmark_outbox_v1')));
+      assert.deepEqual(waiting.map((record) => record.id), ids);
+
+      // Scans cannot get through yet, but the page itself loads again from the receiver.
+      let blocked = true;
+      const attempts = [];
+      await page.route('**/api/scan', (route) => {
+        attempts.push(route.request().postDataJSON().id);
+        return blocked ? route.abort('connectionrefused') : route.continue();
+      });
+      receiver = await startReceiver({ port: receiver.port });
+      await page.reload();
+      await waitForText(page, '#relay-waiting', '2 waiting');
+      await suite.screenshot(page, 'relay-waiting-header.png');
+      const metas = await historyMeta(page);
+      assert.equal(metas.length, 2);
+      for (const meta of metas) assert.match(meta, / · Waiting to send$/);
+      await page.click('#btn-open-connect');
+      assert.equal(await textOf(page, '#outbox-count'), '2 scans waiting to send');
+      const tried = attempts.length;
+      await page.click('#btn-outbox-send');
+      await page.waitForFunction(() => document.getElementById('share-status').textContent.startsWith('Still waiting: Failed to fetch'));
+      assert.ok(attempts.length > tried, '"Send now" tries at once');
+      assert.equal(await page.getAttribute('#share-status', 'data-tone'), 'error');
+      await page.keyboard.press('Escape');
+      blocked = false;
+      await receiver.waitForLines(SCAN_LINE, 2, 60000);
+      await page.waitForSelector('#relay-waiting', { state: 'hidden' });
+      for (const meta of await historyMeta(page)) assert.match(meta, / · Sent via Wi-Fi$/);
+      assert.deepEqual(attempts.filter((id, i) => i === 0 || attempts[i - 1] !== id), ids, 'in scan order');
+      await page.unroute('**/api/scan');
+
+      await receiver.stop();
+      await page.click('#viewfinder');
+      await waitForLock(page);
+      await waitForText(page, '#relay-waiting', '1 waiting');
+      await page.click('#btn-share-result');
+      page.once('dialog', (dialog) => dialog.dismiss());
+      await page.click('#btn-outbox-discard');
+      assert.equal(await textOf(page, '#outbox-count'), '1 scan waiting to send', 'kept when the user says no');
+      const asked = new Promise((resolve) => {
+        page.once('dialog', (dialog) => {
+          resolve(dialog.message());
+          dialog.accept();
+        });
+      });
+      await page.click('#btn-outbox-discard');
+      assert.equal(await asked, 'Discard 1 waiting scan? They will not be sent to the computer.');
+      await waitForText(page, '#share-status', 'Discarded 1 waiting scan.');
+      assert.equal(await page.isVisible('#outbox-row'), false);
+      assert.equal(await page.isVisible('#relay-waiting'), false);
+      assert.equal(await page.evaluate(() => localStorage.getItem('quillmark_outbox_v1')), '[]');
+    } finally {
+      await receiver.stop();
+    }
+  });
+
+  it('a reply lost after delivery: the phone sends again and the code is typed once', T, async () => {
+    const proxy = await startCuttingProxy(suite.receiver);
+    try {
+      const endpoint = `${proxy.origin}/api/scan`;
+      const page = await openScanner(suite.context, proxy.origin, { path: `/?pc=${encodeURIComponent(endpoint)}` });
+      suite.pages.push(page);
+      await waitForBadge(page, `Connected (${COMPUTER})`);
+      const before = suite.receiver.lines.length;
+      await scanOnce(page);
+      await suite.receiver.waitForLine(new RegExp(`\\[EAN-13\\] ${EAN13_TEXT} \\(100% - Already received\\)$`), 20000);
+      await waitForMetaEnd(page, ' · Checksum OK · Sent via Wi-Fi');
+      const outcomes = suite.receiver.lines.slice(before).filter((line) => SCAN_LINE.test(line)).map((line) => line.match(SCAN_LINE)[4]);
+      assert.deepEqual(outcomes, ['Received', 'Already received'], 'typed once, recognised once');
+      assert.equal(proxy.cut(), 1);
+      assert.equal(await page.isVisible('#relay-waiting'), false);
+      assert.equal(await page.isVisible('#error-banner'), false);
+      assert.deepEqual((await storedHistory(page))[0].sentVia, ['Wi-Fi']);
+    } finally {
+      await proxy.close();
     }
   });
 });

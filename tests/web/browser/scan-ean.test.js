@@ -4,7 +4,7 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf, waitForEngine } from '../helpers/suite.js';
 import { NATIVE_DETECTOR_STAND_IN, storedHistory } from '../helpers/browser.js';
-import { EAN13_TEXT } from '../helpers/clips.js';
+import { EAN13_TEXT, UPCE_TEXT } from '../helpers/clips.js';
 
 const suite = useBrowserSuite({ clip: 'ean13' });
 const T = { timeout: 90000 };
@@ -196,6 +196,16 @@ describe('native BarcodeDetector beside the WebAssembly reader', () => {
     await page.setInputFiles('#photo-input', suite.clips.photo(null));
     await waitForText(page, '#error-banner', 'Detected EAN-13 (4006381333932), but check digit validation failed. Please retake photo.');
     assert.deepEqual(await storedHistory(page), null);
+  });
+
+  it('reads a UPC-E photo as printed, the expanded and the short reading agreeing', T, async () => {
+    const page = await suite.open({ beforeLoad: withNativeAnswer({ rawValue: UPCE_TEXT, format: 'upc_e' }) });
+    await page.setInputFiles('#photo-input', suite.clips.photo('upce'));
+    await waitForLock(page);
+    assert.equal(await textOf(page, '#result-format'), 'UPC-E');
+    assert.equal(await textOf(page, '#result-code'), UPCE_TEXT);
+    assert.equal(await textOf(page, '#result-confidence'), '97% Verified');
+    assert.equal(await page.isVisible('#error-banner'), false);
   });
 
   it('rates a photo read by both engines at 97', T, async () => {

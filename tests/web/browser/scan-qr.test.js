@@ -3,7 +3,7 @@
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
-import { NATIVE_DETECTOR_STAND_IN, storedHistory } from '../helpers/browser.js';
+import { NATIVE_DETECTOR_STAND_IN, openScanner, storedHistory } from '../helpers/browser.js';
 import { QR_TEXT } from '../helpers/clips.js';
 
 const suite = useBrowserSuite({ clip: 'qr' });
@@ -25,6 +25,17 @@ describe('QR code scanning', () => {
     assert.match(await textOf(page, '#approved-meta'), /^5\/5 frames · 100% match · [1-9]\d* ms$/);
     await waitForText(page, '#sr-announcer', `Scanned QR-CODE barcode ${QR_TEXT} with 99 percent confidence.`);
     assert.equal((await storedHistory(page))[0].checksumVerified, false);
+  });
+
+  it('locks a QR code that fills the frame\'s height, taller than the reticle\'s region', T, async () => {
+    await suite.withCamera('qr-full', async (context) => {
+      const page = await openScanner(context, suite.origin);
+      await page.click('#btn-scan-toggle');
+      await waitForLock(page);
+      assert.equal(await textOf(page, '#result-format'), 'QR-CODE');
+      assert.equal(await textOf(page, '#result-code'), QR_TEXT);
+      assert.match(await textOf(page, '#approved-meta'), /^5\/5 frames · 100% match · [1-9]\d* ms$/);
+    });
   });
 
   it('in 1D mode reads the QR code only through the native detector', T, async () => {

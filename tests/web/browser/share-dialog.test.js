@@ -117,7 +117,7 @@ describe('Wi-Fi panel', () => {
     const sent = page.waitForRequest((request) => request.url().endsWith('/api/scan'));
     await page.click('#btn-wifi-send');
     assert.deepEqual((await sent).postDataJSON(), {
-      text: 'ITEM-7', format: 'CODE-128', confidence: 99, confirmations: 5, pressEnter: true, timestamp: stored.timestamp,
+      text: 'ITEM-7', format: 'CODE-128', confidence: 99, confirmations: 5, pressEnter: true, timestamp: stored.timestamp, id: stored.id,
     });
     await expectStatus(page, 'Sent ITEM-7 over Wi-Fi.', 'ok');
     const line = await suite.receiver.waitForLine(scanLineFor('CODE-128', 'ITEM-7'))

@@ -42,6 +42,17 @@ export function installFakeClock() {
   ];
   return {
     pending: () => timers.size,
+    now: () => now,
+    // Runs the earliest timer alone and moves the time to it; false when none is pending.
+    next() {
+      const due = [...timers.entries()].sort((a, b) => a[1].at - b[1].at)[0];
+      if (!due) return false;
+      const [id, timer] = due;
+      timers.delete(id);
+      now = Math.max(now, timer.at);
+      timer.callback(...timer.args);
+      return true;
+    },
     tick(ms) {
       const until = now + ms;
       for (;;) {

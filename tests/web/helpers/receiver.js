@@ -1,7 +1,10 @@
 // Starts the real receiver on a free loopback port and ends it by its PID.
-import { spawn } from 'node:child_process';
-import { existsSync } from 'node:fs';
+import { execFileSync, spawn } from 'node:child_process';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { request as httpsRequest, createServer as createHttpsServer } from 'node:https';
 import { createServer } from 'node:net';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const repo = fileURLToPath(new URL('../../../', import.meta.url));
@@ -24,13 +27,15 @@ function freePort() {
   });
 }
 
-function waitForLine(child, lines, pattern, timeoutMs) {
+// Waits until `count` of `lines` (the child's stdout so far and to come) match `pattern`.
+export function waitForLine(child, lines, pattern, timeoutMs, count = 1) {
+  const name = child.spawnfile.split('/').pop();
   return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => done(new Error(`receiver printed no line matching ${pattern} in ${timeoutMs} ms:\n${lines.join('\n')}`)), timeoutMs);
+    const timer = setTimeout(() => done(new Error(`${name} printed no ${count} lines matching ${pattern} in ${timeoutMs} ms:\n${lines.join('\n')}`)), timeoutMs);
     const check = () => {
-      if (lines.some((line) => pattern.test(line))) done();
+      if (lines.filter((line) => pattern.test(line)).length >= count) done();
     };
-    const exited = (code) => done(new Error(`receiver exited with ${code}:\n${lines.join('\n')}`));
+    const exited = (code) => done(new Error(`${name} exited with ${code}:\n${lines.join('\n')}`));
     function done(error) {
       clearTimeout(timer);
       child.stdout.off('data', check);
@@ -44,6 +49,26 @@ function waitForLine(child, lines, pattern, timeoutMs) {
   });
 }
 
+// Starts a program whose stdout lines are collected in `lines`; `stop()` ends it by its PID.
+export function spawnWithLines(path, args, env) {
+  const child = spawn(path, args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+  const lines = [];
+  let partial = '';
+  child.stdout.setEncoding('utf8');
+  child.stdout.on('data', (chunk) => {
+    const parts = (partial + chunk).split('\n');
+    partial = parts.pop();
+    lines.push(...parts);
+  });
+  child.stderr.on('data', () => {});
+  const stop = () => new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) return resolve();
+    child.once('exit', () => resolve());
+    process.kill(child.pid, 'SIGTERM');
+  });
+  return { child, lines, stop };
+}
+
 // The pairing URL exactly as the receiver printed it, with the advertised address replaced by
 // 127.0.0.1 in the host and in the "pc" parameter alike: tests never reach a LAN address.
 export function loopbackPairingUrl(printed) {
@@ -52,39 +77,27 @@ export function loopbackPairingUrl(printed) {
   return printed.replaceAll(match[1], '127.0.0.1');
 }
 
-// Returns { origin, port, lines, waitForLine(pattern), pairingUrl(), stop() }. Lines are the
-// receiver's stdout. `env` is added to the environment (HOSTNAME names the computer in pings).
-export async function startReceiver({ env = {} } = {}) {
+// Returns { origin, port, lines, waitForLine(pattern), waitForLines(pattern, count), pairingUrl(),
+// stop() }. Lines are the receiver's stdout. `env` is added to the environment (HOSTNAME names
+// the computer in pings); DISPLAY is empty unless `env` names one, so no scan is typed into the
+// tester's desktop. `port` starts it on that port (a receiver restarted in place) instead of a
+// free one.
+export async function startReceiver({ env = {}, port: fixedPort } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
-    const port = await freePort();
-    const child = spawn(path, ['--headless', '-p', String(port)], {
-      stdio: ['ignore', 'pipe', 'pipe'],
-      env: { ...process.env, ...env },
-    });
-    const lines = [];
-    let partial = '';
-    child.stdout.setEncoding('utf8');
-    child.stdout.on('data', (chunk) => {
-      const parts = (partial + chunk).split('\n');
-      partial = parts.pop();
-      lines.push(...parts);
-    });
-    child.stderr.on('data', () => {});
+    const port = fixedPort ?? await freePort();
+    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port)], { DISPLAY: '', ...env });
     const receiver = {
       origin: `https://127.0.0.1:${port}`,
       port,
       lines,
       waitForLine: (pattern, timeoutMs = 10000) => waitForLine(child, lines, pattern, timeoutMs),
+      waitForLines: (pattern, count, timeoutMs = 10000) => waitForLine(child, lines, pattern, timeoutMs, count),
       async pairingUrl() {
         await receiver.waitForLine(/^Pairing URL: /);
         return loopbackPairingUrl(lines.find((line) => line.startsWith('Pairing URL: ')).slice('Pairing URL: '.length));
       },
-      stop: () => new Promise((resolve) => {
-        if (child.exitCode !== null || child.signalCode !== null) return resolve();
-        child.once('exit', () => resolve());
-        process.kill(child.pid, 'SIGTERM');
-      }),
+      stop,
     };
     try {
       await receiver.waitForLine(/HTTPS listening on 0\.0\.0\.0:\d+/);
@@ -95,4 +108,60 @@ export async function startReceiver({ env = {} } = {}) {
       if (attempt >= 3) throw error;
     }
   }
+}
+
+// A loopback HTTPS proxy in front of the receiver, with a certificate of its own made here. It
+// passes every request on; the first `cutScans` scans reach the receiver, whose answer is read
+// whole, and then the phone's connection is cut, so that the reply never arrives.
+// Returns { origin, port, cut() (scans cut so far), close() }.
+export async function startCuttingProxy(receiver, { cutScans = 1 } = {}) {
+  const dir = mkdtempSync(join(tmpdir(), 'quillmark-proxy-'));
+  const [key, cert] = [join(dir, 'key.pem'), join(dir, 'cert.pem')];
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256', '-nodes',
+    '-keyout', key, '-out', cert, '-days', '1', '-subj', '/CN=127.0.0.1'], { stdio: 'pipe' });
+  let cut = 0;
+  const server = createHttpsServer({ key: readFileSync(key), cert: readFileSync(cert) }, (request, response) => {
+    const body = [];
+    request.on('data', (chunk) => body.push(chunk));
+    request.on('end', () => {
+      const upstream = httpsRequest({
+        host: '127.0.0.1',
+        port: receiver.port,
+        method: request.method,
+        path: request.url,
+        headers: { ...request.headers, host: `127.0.0.1:${receiver.port}` },
+        rejectUnauthorized: false,
+      }, (answer) => {
+        const reply = [];
+        answer.on('data', (chunk) => reply.push(chunk));
+        answer.on('end', () => {
+          if (request.method === 'POST' && request.url === '/api/scan' && cut < cutScans) {
+            cut += 1;
+            request.socket.destroy();
+            return;
+          }
+          // One request per connection, as with the receiver itself: the browser never reuses a
+          // connection, so it never resends a request on its own.
+          response.writeHead(answer.statusCode, { ...answer.headers, connection: 'close' });
+          response.end(Buffer.concat(reply));
+        });
+      });
+      upstream.on('error', () => request.socket.destroy());
+      upstream.end(Buffer.concat(body));
+    });
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const { port } = server.address();
+  return {
+    origin: `https://127.0.0.1:${port}`,
+    port,
+    cut: () => cut,
+    close: () => new Promise((resolve) => {
+      server.closeAllConnections?.();
+      server.close(() => {
+        rmSync(dir, { recursive: true, force: true });
+        resolve();
+      });
+    }),
+  };
 }

@@ -41,6 +41,16 @@ export function useBrowserSuite({ clip: clipKind = null, colorScheme = 'light', 
     suite.pages.push(page);
     return page;
   };
+  // Another camera: a browser whose fake camera plays the given clip, closed after `use` ends.
+  suite.withCamera = async (kind, use) => {
+    const browser = await launchBrowser({ clip: suite.clips.clip(kind), colorScheme });
+    browser.context.on('weberror', (error) => suite.pageErrors.push(error.error().message));
+    try {
+      return await use(browser.context);
+    } finally {
+      await browser.close();
+    }
+  };
   suite.screenshot = (page, name) => page.screenshot({ path: join(artifactsDir(), name), animations: 'disabled' });
   return suite;
 }

@@ -6,6 +6,7 @@ import {
   verifyGtinChecksum,
   verifyUpceChecksum,
   validateBarcodeIntegrity,
+  normalizeReading,
   estimateSharpness,
   BarcodeConsensus,
 } from '../../../web/consensus.js';
@@ -128,6 +129,55 @@ describe('validateBarcodeIntegrity', () => {
     assert.deepEqual(validateBarcodeIntegrity('QRCode', 'https://example.test'), { checked: false, valid: true, reason: 'Decoder verified' });
     assert.deepEqual(validateBarcodeIntegrity('EAN-13', ''), { checked: true, valid: false, reason: 'Empty payload' });
     assert.deepEqual(validateBarcodeIntegrity('QRCode', undefined), { checked: true, valid: false, reason: 'Empty payload' });
+  });
+});
+
+describe('UPC readings in their printed form', () => {
+  it('reports UPC-E as its 8 printed digits, from the 8-, 12- or 13-digit form', () => {
+    // One code per expansion rule (last data digit 0-2, 3, 4, 5-9), as the decoder expands it.
+    for (const [expanded, printed] of [
+      ['0012345000065', '01234565'], ['0042100005264', '04252614'], ['0012300000413', '01234133'],
+      ['0012340000015', '01234145'], ['012345000065', '01234565'], ['01234565', '01234565'],
+    ]) {
+      assert.deepEqual(normalizeReading('UPC-E', expanded), { format: 'UPC-E', text: printed }, expanded);
+      assert.deepEqual(validateBarcodeIntegrity('upc_e', expanded), { checked: true, valid: true, reason: 'UPC-E checksum valid' }, expanded);
+    }
+  });
+
+  it('still rejects a 13-digit UPC-E that is no expansion or has a wrong check digit', () => {
+    for (const bad of ['0012345600065', '1012345000062', '0212345000065', '0012345000066', '00123450000651', '4006381333931']) {
+      assert.equal(validateBarcodeIntegrity('UPC-E', bad).valid, false, bad);
+    }
+    assert.deepEqual(normalizeReading('UPC-E', '0012345600065'), { format: 'UPC-E', text: '0012345600065' });
+  });
+
+  it('reports an EAN-13 with a leading 0 as the 12-digit UPC-A', () => {
+    assert.deepEqual(normalizeReading('EAN-13', '0036000291452'), { format: 'UPC-A', text: '036000291452' });
+    assert.deepEqual(validateBarcodeIntegrity('ean_13', '0036000291452'), { checked: true, valid: true, reason: 'UPC-A checksum valid' });
+    assert.deepEqual(validateBarcodeIntegrity('EAN-13', '0036000291453'), { checked: true, valid: false, reason: 'Invalid UPC-A checksum' });
+  });
+
+  it('leaves other EAN-13s and every other format as they are', () => {
+    assert.deepEqual(normalizeReading('ean_13', '4006381333931'), { format: 'EAN-13', text: '4006381333931' });
+    assert.deepEqual(normalizeReading('UPC-A', '036000291452'), { format: 'UPC-A', text: '036000291452' });
+    assert.deepEqual(normalizeReading('Code128', '0036000291452'), { format: 'CODE-128', text: '0036000291452' });
+    assert.deepEqual(normalizeReading('EAN-8', '01234565'), { format: 'EAN-8', text: '01234565' });
+    assert.deepEqual(normalizeReading('QRCode', undefined), { format: 'QR-CODE', text: '' });
+  });
+
+  it('lets both forms of one code vote together in the tracker', () => {
+    const tracker = new BarcodeConsensus('fast');
+    const state = feed(tracker, [
+      { text: '0012345000065', format: 'UPC-E', engines: ['zxing-wasm'] },
+      { text: '01234565', format: 'upc_e', engines: ['native'] },
+      { text: '0012345000065', format: 'UPC-E', engines: ['zxing-wasm'] },
+    ]).at(-1);
+    assert.equal(state.locked, true);
+    assert.deepEqual(state.leader, {
+      format: 'UPC-E', text: '01234565', engines: ['zxing-wasm', 'native'], checksumVerified: true, integrityReason: 'UPC-E checksum valid',
+    });
+    const upca = feed(new BarcodeConsensus('fast'), [0, 1, 2].map(() => ({ text: '0036000291452', format: 'EAN-13' }))).at(-1);
+    assert.deepEqual([upca.locked, upca.leader.format, upca.leader.text], [true, 'UPC-A', '036000291452']);
   });
 });
 

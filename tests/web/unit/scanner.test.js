@@ -2,7 +2,7 @@ import { describe, it, beforeEach, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { installFakeCanvas } from '../helpers/fake-canvas.js';
 import { setGlobal, installFakeClock } from '../helpers/globals.js';
-import { BarcodeScannerEngine, SCAN_MODES } from '../../../web/scanner.js';
+import { BarcodeScannerEngine, SCAN_MODES, framePasses, nextPassPreference, NO_PASS_PREFERENCE } from '../../../web/scanner.js';
 
 installFakeCanvas();
 
@@ -62,6 +62,16 @@ describe('decodeImageData merges the two decoders', () => {
     assert.deepEqual(await engine.decodeImageData(image, canvas, 'all'), {
       text: '4006381333931', format: 'EAN-13', engines: ['zxing-wasm', 'native'],
     });
+  });
+
+  it('compares UPC readings in printed form, so the expanded and the short form agree', async () => {
+    const { engine } = scriptedEngine({
+      wasm: () => [{ text: '0012345000065', format: 'UPC-E' }],
+      native: () => [{ rawValue: '01234565', format: 'upc_e' }],
+    });
+    assert.deepEqual(await engine.decodeImageData(image, canvas, 'all'), { text: '01234565', format: 'UPC-E', engines: ['zxing-wasm', 'native'] });
+    const upca = scriptedEngine({ wasm: () => [{ text: '0036000291452', format: 'EAN-13' }] });
+    assert.deepEqual(await upca.engine.decodeImageData(image, null, 'linear'), { text: '036000291452', format: 'UPC-A', engines: ['zxing-wasm'] });
   });
 
   it('keeps the WebAssembly reading when the two disagree', async () => {
@@ -196,6 +206,65 @@ describe('scanVideoFrame pass schedule', () => {
       assert.equal(hit.sharpness, 0); // the fake frame is uniform grey
       assert.equal(calls.filter((c) => c.engine === 'wasm').length, decodes);
     }
+  });
+});
+
+describe('adaptive pass schedule', () => {
+  const CHEAP = (index) => framePasses(index);
+
+  it('puts the preferred pass first, adding at most one decode to a frame', () => {
+    assert.deepEqual(framePasses(2, 'full'), ['full', 'roi-fast']);
+    assert.deepEqual(framePasses(4, 'full'), ['full', 'roi-fast', 'enhanced-roi']);
+    assert.deepEqual(framePasses(3, 'enhanced-roi'), ['enhanced-roi', 'roi-hard']);
+    assert.deepEqual(framePasses(1, 'enhanced-roi'), ['enhanced-roi', 'roi-hard']);
+    // A thorough region pass stands in for the fast one rather than adding to it.
+    assert.deepEqual(framePasses(2, 'roi-hard'), ['roi-hard']);
+    assert.deepEqual(framePasses(8, 'roi-hard'), ['roi-hard', 'full']);
+    for (const preferred of ['roi-hard', 'enhanced-roi', 'full']) {
+      for (let index = 0; index < 12; index += 1) {
+        const passes = framePasses(index, preferred);
+        assert.ok(passes.length <= CHEAP(index).length + 1, `${preferred} at frame ${index}`);
+        assert.equal(new Set(passes).size, passes.length);
+      }
+    }
+  });
+
+  it('keeps the cheap schedule without a preference, or with the fast region pass or a bad name', () => {
+    for (let index = 0; index < 12; index += 1) {
+      for (const preferred of [null, 'roi-fast', 'photo', undefined]) assert.deepEqual(framePasses(index, preferred), CHEAP(index));
+    }
+  });
+
+  it('follows the pass that read the code until it misses three frames in a row', () => {
+    // Frame by frame: the pass that read (null: none), and the pass preferred afterwards.
+    const frames = [
+      ['roi-fast', null], ['full', 'full'], ['full', 'full'], [null, 'full'], ['roi-fast', 'full'], ['full', 'full'],
+      [null, 'full'], [null, 'full'], [null, null], ['roi-hard', 'roi-hard'], ['enhanced-roi', 'enhanced-roi'],
+      [null, 'enhanced-roi'], ['roi-hard', 'roi-hard'],
+    ];
+    let preference = NO_PASS_PREFERENCE;
+    frames.forEach(([hit, expected], frame) => {
+      preference = nextPassPreference(preference, hit);
+      assert.equal(preference.pass, expected, `frame ${frame}`);
+    });
+  });
+
+  it('reads a code only the whole frame holds on every frame after the first read', async () => {
+    const fullOnly = (image) => (image.width === 840 ? [{ text: 'QR-TEXT', format: 'QRCode' }] : NO_CODE);
+    const { engine, calls } = scriptedEngine({ wasm: fullOnly });
+    const passes = [];
+    for (let frameIndex = 1; frameIndex <= 9; frameIndex += 1) {
+      const before = calls.length;
+      passes.push((await engine.scanVideoFrame(HD, { frameIndex }))?.pass ?? null);
+      const decodes = calls.slice(before).filter((c) => c.engine === 'wasm').length;
+      assert.ok(decodes <= CHEAP(frameIndex).length + 1, `frame ${frameIndex}: ${decodes} decodes`);
+    }
+    assert.deepEqual(passes, [null, null, null, 'full', 'full', 'full', 'full', 'full', 'full']);
+
+    // The code leaves the view: three misses and the cheap schedule is back.
+    engine.zxingReadBarcodes = async () => NO_CODE;
+    for (let frameIndex = 10; frameIndex <= 12; frameIndex += 1) await engine.scanVideoFrame(HD, { frameIndex });
+    assert.deepEqual(engine.passPreference, NO_PASS_PREFERENCE);
   });
 });
 

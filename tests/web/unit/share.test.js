@@ -13,6 +13,7 @@ import {
   shareViaSystem,
   BluetoothRelay,
 } from '../../../web/share.js';
+import { failureAction } from '../../../web/outbox.js';
 
 let restore = [];
 const use = (name, value) => restore.push(setGlobal(name, value));
@@ -169,6 +170,10 @@ describe('sendOverWifi', () => {
     assert.deepEqual(request.headers, { 'Content-Type': 'application/json' });
     assert.equal(request.body,
       '{"text":"4006381333931","format":"EAN-13","confidence":99,"confirmations":5,"pressEnter":false,"timestamp":"2026-03-14T09:26:53.589Z"}');
+    // A scan with an id names it last, so that the receiver can tell a resend.
+    await sendOverWifi('https://127.0.0.1:8080', { ...entry, timestamp: '2026-03-14T09:26:53.589Z', id: 'scan-1773480413589-k7a2c' });
+    assert.equal(requests[1].body,
+      '{"text":"4006381333931","format":"EAN-13","confidence":99,"confirmations":5,"pressEnter":true,"timestamp":"2026-03-14T09:26:53.589Z","id":"scan-1773480413589-k7a2c"}');
   });
 
   it('sends pressEnter true unless it is exactly false, and stamps the current time', async () => {
@@ -199,6 +204,34 @@ describe('sendOverWifi', () => {
     await assert.rejects(sendOverWifi('10.0.0.9', entry), (error) => error === failure);
     await assert.rejects(sendOverWifi('  ', entry), { message: 'Enter the target computer URL (e.g. http://192.168.1.25:8080).' });
     assert.equal(requests.length, 1);
+  });
+
+  it('marks which failures a retry may cure: no answer, a time-out, a server error', async () => {
+    const cases = [
+      [() => Promise.reject(new TypeError('Failed to fetch')), 'retry'],
+      [() => reply(503, '{"ok":false,"error":"Busy"}'), 'retry'],
+      [() => reply(500, 'oops'), 'retry'],
+      [() => reply(400, '{"ok":false,"error":"Missing barcode text"}'), 'show'],
+      [() => reply(403, '{"ok":false,"error":"Not paired"}'), 'show'],
+      [() => reply(404, 'Not found'), 'show'],
+    ];
+    for (const [answer, action] of cases) {
+      installFetch(answer);
+      const error = await sendOverWifi('10.0.0.9', entry).catch((failure) => failure);
+      assert.equal(failureAction(error), action, `${error.message} calls for ${action}`);
+    }
+    const badAddress = await sendOverWifi('http://[', entry).catch((error) => error);
+    assert.equal(failureAction(badAddress), 'show', 'an unparsable address is no network failure');
+    assert.equal(failureAction(await sendOverWifi(' ', entry).catch((error) => error)), 'show');
+    const clock = installFakeClock();
+    try {
+      installFetch(() => 'hang');
+      const timedOut = sendOverWifi('10.0.0.9', entry).catch((error) => error);
+      clock.tick(5000);
+      assert.equal(failureAction(await timedOut), 'retry');
+    } finally {
+      clock.uninstall();
+    }
   });
 
   it('gives up after 5000 ms', async () => {
