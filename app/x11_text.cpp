@@ -2,12 +2,6 @@
 
 #include "app/utf8.h"
 
-namespace {
-
-constexpr uint16_t VK_TAB_KEY = 0x09;
-
-}  // namespace
-
 uint32_t keysym_for_code_point(char32_t code_point) {
     if (code_point == U'\t') return KEYSYM_TAB;
     if (code_point < 0x20 || (code_point >= 0x7F && code_point < 0xA0)) return 0;
