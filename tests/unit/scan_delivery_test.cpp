@@ -215,277 +215,275 @@ TEST(X11Text, TypingRequestFromKeyEvents) {
     EXPECT_FALSE(typing_request_from_key_events({ENTER_DOWN, ENTER_UP, down('a'), up('a')}).ok())
         << "a named key comes last";
     EXPECT_FALSE(typing_request_from_key_events({{0x41, 0, 0}}).ok()) << "unknown virtual key";
-    TEST(KeyEvents, TabSuffixPrefixAndPostfix) {
-        // Line breaks in the prefix are skipped like those of the text.
-        EXPECT_EQ(key_events_for_text("1", true,
-                                      options(TypeMode::unicode, SuffixKey::tab, "<\r\n", ">")),
-                  (std::vector<KeyEvent>{down('<'), up('<'), down('1'), up('1'), down('>'), up('>'),
-                                         TAB_DOWN, TAB_UP}));
-        EXPECT_EQ(key_events_for_text("1", false, options(TypeMode::unicode, SuffixKey::tab)),
-                  (std::vector<KeyEvent>{down('1'), up('1')}));
-    }
+}
 
-    TEST(KeyEvents, OneKeystrokePerCharacterAndOneForTheSuffix) {
-        std::vector<Keystroke> strokes = keystrokes_for_text(
-            "a\xF0\x9F\x98\x80\r\n", true, options(TypeMode::unicode, SuffixKey::enter, "<"));
-        ASSERT_EQ(strokes.size(), 4u);
-        EXPECT_EQ(strokes[0], (Keystroke{down('<'), up('<')}));
-        EXPECT_EQ(strokes[1], (Keystroke{down('a'), up('a')}));
-        EXPECT_EQ(strokes[2], (Keystroke{down(0xD83D), up(0xD83D), down(0xDE00), up(0xDE00)}))
-            << "both halves of a surrogate pair are one character";
-        EXPECT_EQ(strokes[3], (Keystroke{ENTER_DOWN, ENTER_UP}));
-    }
+TEST(KeyEvents, TabSuffixPrefixAndPostfix) {
+    // Line breaks in the prefix are skipped like those of the text.
+    EXPECT_EQ(
+        key_events_for_text("1", true, options(TypeMode::unicode, SuffixKey::tab, "<\r\n", ">")),
+        (std::vector<KeyEvent>{down('<'), up('<'), down('1'), up('1'), down('>'), up('>'), TAB_DOWN,
+                               TAB_UP}));
+    EXPECT_EQ(key_events_for_text("1", false, options(TypeMode::unicode, SuffixKey::tab)),
+              (std::vector<KeyEvent>{down('1'), up('1')}));
+}
 
-    TEST(KeyEvents, KeyCodesThroughTheLayout) {
-        struct Row {
-            const LayoutTable* layout;
-            const char* text;
-            std::vector<KeyEvent> events;
-            const char* why;
-        } rows[] = {
-            {&US_LAYOUT,
-             "az",
-             {key('A', 0x1E), key('A', 0x1E, true), key('Z', 0x2C), key('Z', 0x2C, true)},
-             "plain keys carry virtual key and scan code"},
-            {&US_LAYOUT,
-             "A",
-             {SHIFT_DOWN, key('A', 0x1E), key('A', 0x1E, true), SHIFT_UP},
-             "Shift around the key"},
-            {&US_LAYOUT,
-             "\x01",
-             {CTRL_DOWN, key('A', 0x1E), key('A', 0x1E, true), CTRL_UP},
-             "a control character is Ctrl and its letter"},
-            {&GERMAN_LAYOUT,
-             "zy",
-             {key('Z', 0x15), key('Z', 0x15, true), key('Y', 0x2C), key('Y', 0x2C, true)},
-             "German z and y: the keys of the layout, not of US positions"},
-            {&GERMAN_LAYOUT,
-             "Z",
-             {SHIFT_DOWN, key('Z', 0x15), key('Z', 0x15, true), SHIFT_UP},
-             "German capital"},
-            {&GERMAN_LAYOUT,
-             "@",
-             {CTRL_DOWN, ALT_DOWN, key('Q', 0x10), key('Q', 0x10, true), ALT_UP, CTRL_UP},
-             "AltGr is Ctrl and Alt, released in reverse order"},
-            {&GERMAN_LAYOUT,
-             "\xE2\x82\xAC",
-             {CTRL_DOWN, ALT_DOWN, key('E', 0x12), key('E', 0x12, true), ALT_UP, CTRL_UP},
-             "the euro sign on AltGr+E"},
-            {&GERMAN_LAYOUT,
-             "\xC3\x9F",
-             {key(VK_OEM_4, 0x0C), key(VK_OEM_4, 0x0C, true)},
-             "an OEM key"},
-            {&GERMAN_LAYOUT,
-             "^a",
-             {down('^'), up('^'), down('a'), up('a')},
-             "a dead key falls back to Unicode; a character the layout lacks too"},
-            {&GERMAN_LAYOUT,
-             "\xE3\x83\xBC",
-             {down(0x30FC), up(0x30FC)},
-             "a modifier other than Shift, Ctrl and Alt falls back to Unicode"},
-            {&FRENCH_LAYOUT,
-             "aq1",
-             {key('A', 0x10), key('A', 0x10, true), key('Q', 0x1E), key('Q', 0x1E, true),
-              SHIFT_DOWN, key('1', 0x02), key('1', 0x02, true), SHIFT_UP},
-             "AZERTY letters, and digits on Shift"},
-            {&FRENCH_LAYOUT,
-             "\xC3\xA9~@",
-             {key('2', 0x03), key('2', 0x03, true), down('~'), up('~'), CTRL_DOWN, ALT_DOWN,
-              key('0', 0x0B), key('0', 0x0B, true), ALT_UP, CTRL_UP},
-             "French é unshifted, the dead tilde as Unicode, @ on AltGr"},
-            {&FRENCH_LAYOUT,
-             "\xF0\x9F\x98\x80",
-             {down(0xD83D), up(0xD83D), down(0xDE00), up(0xDE00)},
-             "beyond the basic plane as Unicode"},
-        };
-        for (const Row& row : rows) {
-            EXPECT_EQ(key_events_for_text(row.text, false, options(TypeMode::keys),
-                                          fake_layout(*row.layout)),
-                      row.events)
-                << row.why;
-        }
-    }
+TEST(KeyEvents, OneKeystrokePerCharacterAndOneForTheSuffix) {
+    std::vector<Keystroke> strokes = keystrokes_for_text(
+        "a\xF0\x9F\x98\x80\r\n", true, options(TypeMode::unicode, SuffixKey::enter, "<"));
+    ASSERT_EQ(strokes.size(), 4u);
+    EXPECT_EQ(strokes[0], (Keystroke{down('<'), up('<')}));
+    EXPECT_EQ(strokes[1], (Keystroke{down('a'), up('a')}));
+    EXPECT_EQ(strokes[2], (Keystroke{down(0xD83D), up(0xD83D), down(0xDE00), up(0xDE00)}))
+        << "both halves of a surrogate pair are one character";
+    EXPECT_EQ(strokes[3], (Keystroke{ENTER_DOWN, ENTER_UP}));
+}
 
-    TEST(KeyEvents, KeyCodeModeSuffixCarriesItsScanCode) {
-        const KeyboardLayout layout = fake_layout(US_LAYOUT);
-        EXPECT_EQ(key_events_for_text("a", true, options(TypeMode::keys, SuffixKey::tab, "A", "\r"),
-                                      layout),
-                  (std::vector<KeyEvent>{SHIFT_DOWN, key('A', 0x1E), key('A', 0x1E, true), SHIFT_UP,
-                                         key('A', 0x1E), key('A', 0x1E, true),
-                                         key(VK_TAB_KEY, 0x0F), key(VK_TAB_KEY, 0x0F, true)}));
-        EXPECT_EQ(key_events_for_text("a", true, options(TypeMode::keys), layout).back(),
-                  key(VK_RETURN_KEY, 0x1C, true));
-        // Without a known layout (as on Linux) every character goes as Unicode.
-        EXPECT_EQ(key_events_for_text("a", false, options(TypeMode::keys)),
-                  (std::vector<KeyEvent>{down('a'), up('a')}));
-    }
-
-    TEST_F(Delivery, AllOptionsOnCopiesTypesAndPressesEnter) {
-        std::string line = deliver({"ABC", "CODE-128", 88});
-        EXPECT_EQ(without_time(line), "[CODE-128] ABC (88% - Copied & Typed+Enter)");
-        EXPECT_EQ(fake.clipboard, std::vector<std::string>{"ABC"});
-        EXPECT_EQ(fake.typed, (std::vector<KeyEvent>{down('A'), up('A'), down('B'), up('B'),
-                                                     down('C'), up('C'), ENTER_DOWN, ENTER_UP}));
-        EXPECT_EQ(state->received_count, 1u);
-    }
-
-    TEST_F(Delivery, EnterRules) {
-        struct Row {
-            bool option;
-            PressEnterRequest request;
-            bool enter;
-            const char* why;
-        } rows[] = {
-            {true, PressEnterRequest::absent, true, "option on, request silent"},
-            {true, PressEnterRequest::yes, true, "option on, request agrees"},
-            {true, PressEnterRequest::no, false, "the request can suppress Enter"},
-            {false, PressEnterRequest::yes, false, "the request cannot force Enter"},
-            {false, PressEnterRequest::absent, false, "option off"},
-        };
-        for (const Row& row : rows) {
-            fake.typed.clear();
-            state->press_enter = row.option;
-            std::string line = deliver({"X", "QR-CODE", 90}, row.request);
-            std::string expected = row.enter ? "Copied & Typed+Enter" : "Copied & Typed";
-            EXPECT_EQ(without_time(line), "[QR-CODE] X (90% - " + expected + ")") << row.why;
-            EXPECT_EQ(fake.typed.size(), row.enter ? 4u : 2u) << row.why;
-        }
-    }
-
-    TEST_F(Delivery, OutcomeWordsFollowOptionsAndFailures) {
-        state->auto_type = false;
-        EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Copied)");
-        EXPECT_TRUE(fake.typed.empty());
-
-        state->copy_to_clipboard = false;
-        EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Received)");
-
-        state->auto_type = true;
-        state->copy_to_clipboard = true;
-        fake.clipboard_fails = true;
-        EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Typed+Enter)");
-
-        fake.typing_fails = true;
-        EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Received)");
-        EXPECT_EQ(state->received_count, 4u) << "every delivered scan counts, whatever its outcome";
-    }
-
-    TEST_F(Delivery, TabSuffixAndAffixesAreTypedButNeverCopied) {
-        state->typing = options(TypeMode::unicode, SuffixKey::tab, "[", "]");
-        EXPECT_EQ(without_time(deliver({"7", "EAN-8", 97})),
-                  "[EAN-8] 7 (97% - Copied & Typed+Tab)");
-        EXPECT_EQ(fake.clipboard, std::vector<std::string>{"7"});
-        EXPECT_EQ(fake.typed, (std::vector<KeyEvent>{down('['), up('['), down('7'), up('7'),
-                                                     down(']'), up(']'), TAB_DOWN, TAB_UP}));
-        fake.typed.clear();
-        EXPECT_EQ(without_time(deliver({"7", "EAN-8", 97}, PressEnterRequest::no)),
-                  "[EAN-8] 7 (97% - Copied & Typed)");
-        EXPECT_EQ(fake.typed.size(), 6u) << "the request's pressEnter false suppresses Tab too";
-    }
-
-    TEST_F(Delivery, WithoutKeyDelayAScanIsDeliveredBeforeAcceptReturns) {
-        EXPECT_TRUE(accept_scan(*state, {"A", "CODE-128", 90}, PressEnterRequest::absent));
-        EXPECT_EQ(take_log_lines(*state).size(), 1u);
-        EXPECT_EQ(fake.typed.size(), 4u);
-    }
-
-    TEST_F(Delivery, PacedScansAreAcceptedAtOnceAndTypedInArrivalOrder) {
-        state->typing.key_delay_ms = 30;
-        {
-            std::unique_lock guard(fake.lock);
-            fake.typing_held = true;
-        }
-        // The first scan is being typed (and stays so) when the others arrive.
-        ASSERT_TRUE(accept_scan(*state, {"first", "CODE-128", 90}, PressEnterRequest::absent));
-        {
-            std::unique_lock guard(fake.lock);
-            ASSERT_TRUE(fake.changed.wait_for(guard, std::chrono::seconds(10),
-                                              [this] { return fake.typing_started; }));
-        }
-        for (size_t i = 0; i < MAX_WAITING_SCANS; ++i) {
-            ASSERT_TRUE(accept_scan(*state, {std::string(1, char('a' + i % 26)), "CODE-128", 90},
-                                    PressEnterRequest::no))
-                << "waiting scan " << i << " refused";
-        }
-        EXPECT_FALSE(accept_scan(*state, {"refused", "CODE-128", 90}, PressEnterRequest::absent))
-            << "past the bound a scan is refused rather than typed minutes later";
-        EXPECT_TRUE(take_log_lines(*state).empty()) << "nothing delivered while the first is typed";
-        {
-            std::unique_lock guard(fake.lock);
-            fake.typing_held = false;
-        }
-        fake.changed.notify_all();
-
-        // Waits for the last line; the deadline only ends a hang, on however slow a machine.
-        std::vector<std::string> lines;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        while (lines.size() < MAX_WAITING_SCANS + 1 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::vector<std::string> more = take_log_lines(*state);
-            lines.insert(lines.end(), more.begin(), more.end());
-            if (more.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_EQ(lines.size(), MAX_WAITING_SCANS + 1);
-        EXPECT_EQ(without_time(lines[0]), "[CODE-128] first (90% - Copied & Typed+Enter)");
-        std::lock_guard guard(fake.lock);
-        ASSERT_EQ(fake.typed.size(), 5 * 2 + 2 + MAX_WAITING_SCANS * 2);
-        for (size_t i = 0; i < MAX_WAITING_SCANS; ++i) {
-            ASSERT_EQ(fake.typed[12 + 2 * i], down(char16_t('a' + i % 26)))
-                << "out of order at " << i;
-        }
-        EXPECT_EQ(fake.clipboard.back(), std::string(1, char('a' + (MAX_WAITING_SCANS - 1) % 26)));
-        EXPECT_EQ(state->received_count, MAX_WAITING_SCANS + 1);
-    }
-
-    TEST_F(Delivery, LineBreaksReachTheClipboardAndTheLogButAreNotTyped) {
-        std::string line = deliver({"12\r\n34", "CODE-128", 100}, PressEnterRequest::no);
-        EXPECT_EQ(fake.clipboard, std::vector<std::string>{"12\r\n34"});
-        EXPECT_EQ(fake.typed.size(), 8u);
-        EXPECT_EQ(without_time(line), "[CODE-128] 12\r\n34 (100% - Copied & Typed)");
-    }
-
-    TEST_F(Delivery, ConcurrentScansNeverInterleave) {
-        const int threads = 8, scans_per_thread = 25;
-        std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t) {
-            workers.emplace_back([this, t] {
-                std::string text(6, static_cast<char>('a' + t));
-                for (int i = 0; i < scans_per_thread; ++i) {
-                    deliver_scan(*state, {text, "CODE-128", 99}, PressEnterRequest::absent);
-                }
-            });
-        }
-        for (std::thread& worker : workers) worker.join();
-
-        const size_t events_per_scan = 6 * 2 + 2;
-        ASSERT_EQ(fake.typed.size(), threads * scans_per_thread * events_per_scan);
-        for (size_t start = 0; start < fake.typed.size(); start += events_per_scan) {
-            uint16_t letter = fake.typed[start].scan_code;
-            for (size_t k = 0; k < 12; ++k) {
-                ASSERT_EQ(fake.typed[start + k].scan_code, letter)
-                    << "keystrokes interleaved at " << start + k;
-            }
-            ASSERT_EQ(fake.typed[start + 12], ENTER_DOWN);
-            ASSERT_EQ(fake.typed[start + 13], ENTER_UP);
-        }
-        EXPECT_EQ(state->received_count, static_cast<uint64_t>(threads * scans_per_thread));
-        EXPECT_EQ(take_log_lines(*state).size(), static_cast<size_t>(threads * scans_per_thread));
-    }
-
-    TEST(UtcTimeStamp, FieldsWrapAndClampAtTheEpoch) {
-        EXPECT_EQ(utc_time_stamp(0), "00:00:00");
-        EXPECT_EQ(utc_time_stamp(-5), "00:00:00") << "a clock before 1970 reads as the epoch";
-        EXPECT_EQ(utc_time_stamp(14 * 3600 + 3 * 60 + 27), "14:03:27");
-        EXPECT_EQ(utc_time_stamp(86400 * 20000 + 23 * 3600 + 59 * 60 + 59), "23:59:59");
-        EXPECT_EQ(utc_time_stamp(86400 * 3), "00:00:00");
-    }
-
-    TEST(ScanLogLine, Format) {
+TEST(KeyEvents, KeyCodesThroughTheLayout) {
+    struct Row {
+        const LayoutTable* layout;
+        const char* text;
+        std::vector<KeyEvent> events;
+        const char* why;
+    } rows[] = {
+        {&US_LAYOUT,
+         "az",
+         {key('A', 0x1E), key('A', 0x1E, true), key('Z', 0x2C), key('Z', 0x2C, true)},
+         "plain keys carry virtual key and scan code"},
+        {&US_LAYOUT,
+         "A",
+         {SHIFT_DOWN, key('A', 0x1E), key('A', 0x1E, true), SHIFT_UP},
+         "Shift around the key"},
+        {&US_LAYOUT,
+         "\x01",
+         {CTRL_DOWN, key('A', 0x1E), key('A', 0x1E, true), CTRL_UP},
+         "a control character is Ctrl and its letter"},
+        {&GERMAN_LAYOUT,
+         "zy",
+         {key('Z', 0x15), key('Z', 0x15, true), key('Y', 0x2C), key('Y', 0x2C, true)},
+         "German z and y: the keys of the layout, not of US positions"},
+        {&GERMAN_LAYOUT,
+         "Z",
+         {SHIFT_DOWN, key('Z', 0x15), key('Z', 0x15, true), SHIFT_UP},
+         "German capital"},
+        {&GERMAN_LAYOUT,
+         "@",
+         {CTRL_DOWN, ALT_DOWN, key('Q', 0x10), key('Q', 0x10, true), ALT_UP, CTRL_UP},
+         "AltGr is Ctrl and Alt, released in reverse order"},
+        {&GERMAN_LAYOUT,
+         "\xE2\x82\xAC",
+         {CTRL_DOWN, ALT_DOWN, key('E', 0x12), key('E', 0x12, true), ALT_UP, CTRL_UP},
+         "the euro sign on AltGr+E"},
+        {&GERMAN_LAYOUT,
+         "\xC3\x9F",
+         {key(VK_OEM_4, 0x0C), key(VK_OEM_4, 0x0C, true)},
+         "an OEM key"},
+        {&GERMAN_LAYOUT,
+         "^a",
+         {down('^'), up('^'), down('a'), up('a')},
+         "a dead key falls back to Unicode; a character the layout lacks too"},
+        {&GERMAN_LAYOUT,
+         "\xE3\x83\xBC",
+         {down(0x30FC), up(0x30FC)},
+         "a modifier other than Shift, Ctrl and Alt falls back to Unicode"},
+        {&FRENCH_LAYOUT,
+         "aq1",
+         {key('A', 0x10), key('A', 0x10, true), key('Q', 0x1E), key('Q', 0x1E, true), SHIFT_DOWN,
+          key('1', 0x02), key('1', 0x02, true), SHIFT_UP},
+         "AZERTY letters, and digits on Shift"},
+        {&FRENCH_LAYOUT,
+         "\xC3\xA9~@",
+         {key('2', 0x03), key('2', 0x03, true), down('~'), up('~'), CTRL_DOWN, ALT_DOWN,
+          key('0', 0x0B), key('0', 0x0B, true), ALT_UP, CTRL_UP},
+         "French é unshifted, the dead tilde as Unicode, @ on AltGr"},
+        {&FRENCH_LAYOUT,
+         "\xF0\x9F\x98\x80",
+         {down(0xD83D), up(0xD83D), down(0xDE00), up(0xDE00)},
+         "beyond the basic plane as Unicode"},
+    };
+    for (const Row& row : rows) {
         EXPECT_EQ(
-            scan_log_line("14:03:27", {"4006381333931", "EAN-13", 95}, "Copied & Typed+Enter"),
-            "[14:03:27] [EAN-13] 4006381333931 (95% - Copied & Typed+Enter)");
-        EXPECT_EQ(scan_log_line("00:00:01", {"x", "", 4294967295u}, "Received"),
-                  "[00:00:01] [] x (4294967295% - Received)");
+            key_events_for_text(row.text, false, options(TypeMode::keys), fake_layout(*row.layout)),
+            row.events)
+            << row.why;
     }
+}
+
+TEST(KeyEvents, KeyCodeModeSuffixCarriesItsScanCode) {
+    const KeyboardLayout layout = fake_layout(US_LAYOUT);
+    EXPECT_EQ(
+        key_events_for_text("a", true, options(TypeMode::keys, SuffixKey::tab, "A", "\r"), layout),
+        (std::vector<KeyEvent>{SHIFT_DOWN, key('A', 0x1E), key('A', 0x1E, true), SHIFT_UP,
+                               key('A', 0x1E), key('A', 0x1E, true), key(VK_TAB_KEY, 0x0F),
+                               key(VK_TAB_KEY, 0x0F, true)}));
+    EXPECT_EQ(key_events_for_text("a", true, options(TypeMode::keys), layout).back(),
+              key(VK_RETURN_KEY, 0x1C, true));
+    // Without a known layout (as on Linux) every character goes as Unicode.
+    EXPECT_EQ(key_events_for_text("a", false, options(TypeMode::keys)),
+              (std::vector<KeyEvent>{down('a'), up('a')}));
+}
+
+TEST_F(Delivery, AllOptionsOnCopiesTypesAndPressesEnter) {
+    std::string line = deliver({"ABC", "CODE-128", 88});
+    EXPECT_EQ(without_time(line), "[CODE-128] ABC (88% - Copied & Typed+Enter)");
+    EXPECT_EQ(fake.clipboard, std::vector<std::string>{"ABC"});
+    EXPECT_EQ(fake.typed, (std::vector<KeyEvent>{down('A'), up('A'), down('B'), up('B'), down('C'),
+                                                 up('C'), ENTER_DOWN, ENTER_UP}));
+    EXPECT_EQ(state->received_count, 1u);
+}
+
+TEST_F(Delivery, EnterRules) {
+    struct Row {
+        bool option;
+        PressEnterRequest request;
+        bool enter;
+        const char* why;
+    } rows[] = {
+        {true, PressEnterRequest::absent, true, "option on, request silent"},
+        {true, PressEnterRequest::yes, true, "option on, request agrees"},
+        {true, PressEnterRequest::no, false, "the request can suppress Enter"},
+        {false, PressEnterRequest::yes, false, "the request cannot force Enter"},
+        {false, PressEnterRequest::absent, false, "option off"},
+    };
+    for (const Row& row : rows) {
+        fake.typed.clear();
+        state->press_enter = row.option;
+        std::string line = deliver({"X", "QR-CODE", 90}, row.request);
+        std::string expected = row.enter ? "Copied & Typed+Enter" : "Copied & Typed";
+        EXPECT_EQ(without_time(line), "[QR-CODE] X (90% - " + expected + ")") << row.why;
+        EXPECT_EQ(fake.typed.size(), row.enter ? 4u : 2u) << row.why;
+    }
+}
+
+TEST_F(Delivery, OutcomeWordsFollowOptionsAndFailures) {
+    state->auto_type = false;
+    EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Copied)");
+    EXPECT_TRUE(fake.typed.empty());
+
+    state->copy_to_clipboard = false;
+    EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Received)");
+
+    state->auto_type = true;
+    state->copy_to_clipboard = true;
+    fake.clipboard_fails = true;
+    EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Typed+Enter)");
+
+    fake.typing_fails = true;
+    EXPECT_EQ(without_time(deliver({"A", "EAN-13", 95})), "[EAN-13] A (95% - Received)");
+    EXPECT_EQ(state->received_count, 4u) << "every delivered scan counts, whatever its outcome";
+}
+
+TEST_F(Delivery, TabSuffixAndAffixesAreTypedButNeverCopied) {
+    state->typing = options(TypeMode::unicode, SuffixKey::tab, "[", "]");
+    EXPECT_EQ(without_time(deliver({"7", "EAN-8", 97})), "[EAN-8] 7 (97% - Copied & Typed+Tab)");
+    EXPECT_EQ(fake.clipboard, std::vector<std::string>{"7"});
+    EXPECT_EQ(fake.typed, (std::vector<KeyEvent>{down('['), up('['), down('7'), up('7'), down(']'),
+                                                 up(']'), TAB_DOWN, TAB_UP}));
+    fake.typed.clear();
+    EXPECT_EQ(without_time(deliver({"7", "EAN-8", 97}, PressEnterRequest::no)),
+              "[EAN-8] 7 (97% - Copied & Typed)");
+    EXPECT_EQ(fake.typed.size(), 6u) << "the request's pressEnter false suppresses Tab too";
+}
+
+TEST_F(Delivery, WithoutKeyDelayAScanIsDeliveredBeforeAcceptReturns) {
+    EXPECT_TRUE(accept_scan(*state, {"A", "CODE-128", 90}, PressEnterRequest::absent));
+    EXPECT_EQ(take_log_lines(*state).size(), 1u);
+    EXPECT_EQ(fake.typed.size(), 4u);
+}
+
+TEST_F(Delivery, PacedScansAreAcceptedAtOnceAndTypedInArrivalOrder) {
+    state->typing.key_delay_ms = 30;
+    {
+        std::unique_lock guard(fake.lock);
+        fake.typing_held = true;
+    }
+    // The first scan is being typed (and stays so) when the others arrive.
+    ASSERT_TRUE(accept_scan(*state, {"first", "CODE-128", 90}, PressEnterRequest::absent));
+    {
+        std::unique_lock guard(fake.lock);
+        ASSERT_TRUE(fake.changed.wait_for(guard, std::chrono::seconds(10),
+                                          [this] { return fake.typing_started; }));
+    }
+    for (size_t i = 0; i < MAX_WAITING_SCANS; ++i) {
+        ASSERT_TRUE(accept_scan(*state, {std::string(1, char('a' + i % 26)), "CODE-128", 90},
+                                PressEnterRequest::no))
+            << "waiting scan " << i << " refused";
+    }
+    EXPECT_FALSE(accept_scan(*state, {"refused", "CODE-128", 90}, PressEnterRequest::absent))
+        << "past the bound a scan is refused rather than typed minutes later";
+    EXPECT_TRUE(take_log_lines(*state).empty()) << "nothing delivered while the first is typed";
+    {
+        std::unique_lock guard(fake.lock);
+        fake.typing_held = false;
+    }
+    fake.changed.notify_all();
+
+    // Waits for the last line; the deadline only ends a hang, on however slow a machine.
+    std::vector<std::string> lines;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (lines.size() < MAX_WAITING_SCANS + 1 && std::chrono::steady_clock::now() < deadline) {
+        std::vector<std::string> more = take_log_lines(*state);
+        lines.insert(lines.end(), more.begin(), more.end());
+        if (more.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(lines.size(), MAX_WAITING_SCANS + 1);
+    EXPECT_EQ(without_time(lines[0]), "[CODE-128] first (90% - Copied & Typed+Enter)");
+    std::lock_guard guard(fake.lock);
+    ASSERT_EQ(fake.typed.size(), 5 * 2 + 2 + MAX_WAITING_SCANS * 2);
+    for (size_t i = 0; i < MAX_WAITING_SCANS; ++i) {
+        ASSERT_EQ(fake.typed[12 + 2 * i], down(char16_t('a' + i % 26))) << "out of order at " << i;
+    }
+    EXPECT_EQ(fake.clipboard.back(), std::string(1, char('a' + (MAX_WAITING_SCANS - 1) % 26)));
+    EXPECT_EQ(state->received_count, MAX_WAITING_SCANS + 1);
+}
+
+TEST_F(Delivery, LineBreaksReachTheClipboardAndTheLogButAreNotTyped) {
+    std::string line = deliver({"12\r\n34", "CODE-128", 100}, PressEnterRequest::no);
+    EXPECT_EQ(fake.clipboard, std::vector<std::string>{"12\r\n34"});
+    EXPECT_EQ(fake.typed.size(), 8u);
+    EXPECT_EQ(without_time(line), "[CODE-128] 12\r\n34 (100% - Copied & Typed)");
+}
+
+TEST_F(Delivery, ConcurrentScansNeverInterleave) {
+    const int threads = 8, scans_per_thread = 25;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([this, t] {
+            std::string text(6, static_cast<char>('a' + t));
+            for (int i = 0; i < scans_per_thread; ++i) {
+                deliver_scan(*state, {text, "CODE-128", 99}, PressEnterRequest::absent);
+            }
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+
+    const size_t events_per_scan = 6 * 2 + 2;
+    ASSERT_EQ(fake.typed.size(), threads * scans_per_thread * events_per_scan);
+    for (size_t start = 0; start < fake.typed.size(); start += events_per_scan) {
+        uint16_t letter = fake.typed[start].scan_code;
+        for (size_t k = 0; k < 12; ++k) {
+            ASSERT_EQ(fake.typed[start + k].scan_code, letter)
+                << "keystrokes interleaved at " << start + k;
+        }
+        ASSERT_EQ(fake.typed[start + 12], ENTER_DOWN);
+        ASSERT_EQ(fake.typed[start + 13], ENTER_UP);
+    }
+    EXPECT_EQ(state->received_count, static_cast<uint64_t>(threads * scans_per_thread));
+    EXPECT_EQ(take_log_lines(*state).size(), static_cast<size_t>(threads * scans_per_thread));
+}
+
+TEST(UtcTimeStamp, FieldsWrapAndClampAtTheEpoch) {
+    EXPECT_EQ(utc_time_stamp(0), "00:00:00");
+    EXPECT_EQ(utc_time_stamp(-5), "00:00:00") << "a clock before 1970 reads as the epoch";
+    EXPECT_EQ(utc_time_stamp(14 * 3600 + 3 * 60 + 27), "14:03:27");
+    EXPECT_EQ(utc_time_stamp(86400 * 20000 + 23 * 3600 + 59 * 60 + 59), "23:59:59");
+    EXPECT_EQ(utc_time_stamp(86400 * 3), "00:00:00");
+}
+
+TEST(ScanLogLine, Format) {
+    EXPECT_EQ(scan_log_line("14:03:27", {"4006381333931", "EAN-13", 95}, "Copied & Typed+Enter"),
+              "[14:03:27] [EAN-13] 4006381333931 (95% - Copied & Typed+Enter)");
+    EXPECT_EQ(scan_log_line("00:00:01", {"x", "", 4294967295u}, "Received"),
+              "[00:00:01] [] x (4294967295% - Received)");
+}
 
 }  // namespace
