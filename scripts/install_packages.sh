@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, only those that are missing.
-# Usage: scripts/install_packages.sh GROUP...   (groups: build e2e web windows bench)
+# Usage: scripts/install_packages.sh GROUP...   (groups: build e2e web windows bench fuzz)
 set -euo pipefail
 
 # The builds need npm: they install the scanner page's decoder from decoder/package-lock.json.
@@ -11,6 +11,8 @@ packages_for() {
         web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
         windows) echo "nodejs npm g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2" ;;
         bench) echo "nginx-light wrk openssl curl" ;;
+        # clang's libFuzzer and sanitizer runtimes; llvm brings llvm-symbolizer for stack traces.
+        fuzz) echo "clang libclang-rt-14-dev llvm" ;;
         *) echo "unknown package group: $1" >&2; exit 2 ;;
     esac
 }

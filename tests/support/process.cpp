@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -238,6 +240,24 @@ void ChildProcess::kill() {
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     reaped_ = true;
+}
+
+std::optional<ProcessUsage> process_usage(pid_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid);
+    ProcessUsage usage;
+    DIR* fds = opendir((dir + "/fd").c_str());
+    if (!fds) return std::nullopt;
+    while (const dirent* entry = readdir(fds)) {
+        if (entry->d_name[0] != '.') ++usage.open_fds;
+    }
+    closedir(fds);
+    std::ifstream status(dir + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) usage.resident_kib = std::stoul(line.substr(6));
+        if (line.rfind("Threads:", 0) == 0) usage.threads = std::stoul(line.substr(8));
+    }
+    if (usage.resident_kib == 0) return std::nullopt;
+    return usage;
 }
 
 bool wait_until(const std::function<bool()>& condition, milliseconds timeout,

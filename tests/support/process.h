@@ -74,6 +74,14 @@ class ChildProcess {
     std::thread reader_;
 };
 
+// What a running process holds, from /proc/{pid}: open descriptors, resident memory, threads.
+struct ProcessUsage {
+    size_t open_fds = 0;
+    size_t resident_kib = 0;  // VmRSS
+    size_t threads = 0;
+};
+std::optional<ProcessUsage> process_usage(pid_t pid);
+
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool wait_until(const std::function<bool()>& condition, milliseconds timeout,
                 milliseconds interval = milliseconds(20));
