@@ -7,6 +7,7 @@
 #include "app/receiver_state.h"
 #include "net/endpoint.h"
 #include "server/listener.h"
+#include "server/open_file_limit.h"
 #include "server/pairing_key.h"
 
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
@@ -20,6 +21,10 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
             return state;
         }
         state->pairing_key = std::move(key.value());
+    }
+    if (std::optional<std::string> note =
+            fit_connections_to_open_file_limit(raise_open_file_limit())) {
+        push_log_line(*state, std::move(*note));
     }
     Status started = start_server(state);
     if (!started.ok()) push_log_line(*state, started.error());

@@ -1,5 +1,7 @@
 #include "server/connection.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <unordered_map>
@@ -7,17 +9,23 @@
 
 #include "app/receiver_state.h"
 #include "net/adapters.h"
-#include "server/http.h"
+#include "net/endpoint.h"
+#include "server/connection_loop.h"
 #include "server/plain_redirect.h"
-#include "server/timed_socket.h"
+#include "server/poller.h"
+#include "server/routes.h"
 #include "server/tls_identity.h"
-#include "server/tls_stream.h"
+#include "server/tls_session.h"
 
 namespace {
 
 constexpr unsigned char TLS_HANDSHAKE_RECORD = 0x16;
 
+// After an answer: how much of the client's leftover bytes are read and dropped.
+constexpr size_t LINGER_BYTES = 64 * 1024;
+
 std::atomic<int> active_connections{0};
+std::atomic<int> capacity{MAX_CONNECTIONS};
 
 struct ClientPlaces {
     int unread = 0;
@@ -35,40 +43,10 @@ ClientTable& client_table() {
     return *table;
 }
 
-// The TLS stream as the HTTP layer sees it, with the connection's bookkeeping at the
-// request's milestones.
-class ServedStream final : public ByteStream {
-  public:
-    ServedStream(TlsStream& tls, TimedSocket& socket, ConnectionSlot& slot)
-        : tls_(tls), socket_(socket), slot_(slot) {}
-
-    std::ptrdiff_t read(char* buffer, size_t size) override { return tls_.read(buffer, size); }
-    Status write_all(std::string_view bytes) override { return tls_.write_all(bytes); }
-    Status flush() override { return tls_.flush(); }
-    void request_head_read() override { socket_.end_head_phase(); }
-    void request_read() override { slot_.mark_request_read(); }
-
-  private:
-    TlsStream& tls_;
-    TimedSocket& socket_;
-    ConnectionSlot& slot_;
-};
-
-void serve_tls(TimedSocket& socket, ConnectionSlot& slot,
-               const std::shared_ptr<ReceiverState>& state, const TlsServerConfig& config) {
-    auto stream = TlsStream::open(config, socket);
-    if (!stream.ok()) return;
-    TlsStream& tls = *stream.value();
-    ServedStream served(tls, socket, slot);
-    serve_request(served, state, dotted_ipv4(slot.client_ipv4()));
-    tls.close_notify();
-    if (tls.answered()) finish_answered_connection(socket.socket());
-}
-
 }  // namespace
 
 std::optional<ConnectionSlot> ConnectionSlot::claim(uint32_t client_ipv4) {
-    if (active_connections.fetch_add(1) >= MAX_CONNECTIONS) {
+    if (active_connections.fetch_add(1) >= capacity.load()) {
         active_connections.fetch_sub(1);
         return std::nullopt;
     }
@@ -115,22 +93,235 @@ int active_connection_count() {
     return active_connections.load();
 }
 
+void set_connection_capacity(int places) {
+    capacity = std::clamp(places, 1, MAX_CONNECTIONS);
+}
+
+int connection_capacity() {
+    return capacity.load();
+}
+
+Connection::Connection(Socket socket, ConnectionSlot slot, std::shared_ptr<ReceiverState> state,
+                       std::shared_ptr<const TlsServerConfig> config,
+                       const ConnectionLimits& limits)
+    : socket_(std::move(socket)),
+      slot_(std::move(slot)),
+      state_(std::move(state)),
+      config_(std::move(config)),
+      limits_(limits),
+      started_(SteadyClock::now()),
+      last_progress_(started_) {}
+
+Connection::~Connection() = default;
+
+ConnectionWait Connection::wait_for(unsigned interest, SteadyClock::time_point deadline) {
+    deadline_ = deadline;
+    return {ConnectionWait::Kind::socket, interest, deadline};
+}
+
+// While the request arrives: each receive may wait the per-call time, the handshake and head
+// only until the head deadline, and the whole request until its own.
+SteadyClock::time_point Connection::reading_deadline() const {
+    SteadyClock::time_point deadline = started_ + limits_.request_time;
+    if (!reader_.head_complete()) deadline = std::min(deadline, started_ + limits_.head_time);
+    return std::min(deadline, last_progress_ + std::chrono::milliseconds(limits_.call_timeout_ms));
+}
+
+ConnectionWait Connection::start() {
+    return sniff();
+}
+
+ConnectionWait Connection::on_ready() {
+    if (phase_ != Phase::routing && SteadyClock::now() >= deadline_) return on_deadline();
+    switch (phase_) {
+        case Phase::sniffing:
+            return sniff();
+        case Phase::plain_line:
+            return read_plain_line();
+        case Phase::tls_request:
+            return read_tls_request();
+        case Phase::routing:
+            return {ConnectionWait::Kind::route};
+        case Phase::answering:
+            return continue_sending();
+        case Phase::lingering:
+            return linger();
+    }
+    return {};
+}
+
+ConnectionWait Connection::on_deadline() {
+    switch (phase_) {
+        case Phase::plain_line:
+            return redirect(false);  // what arrived is redirected
+        case Phase::tls_request:
+            return request_decided(reader_.read_failed());
+        case Phase::routing:
+            return {ConnectionWait::Kind::route};
+        default:
+            return {};  // a silent client, or one that does not take its answer
+    }
+}
+
+// The first byte tells a TLS client (handshake record) from a browser speaking plain HTTP.
+// A peer that closed at once reads as byte 0 and takes the plain path.
+ConnectionWait Connection::sniff() {
+    char first = 0;
+    const std::ptrdiff_t n = peek_bytes(socket_, &first, 1);
+    if (n == SOCKET_WOULD_BLOCK) return wait_for(POLL_READABLE, reading_deadline());
+    if (n < 0) return {};
+    if (static_cast<unsigned char>(first) != TLS_HANDSHAKE_RECORD) {
+        phase_ = Phase::plain_line;
+        return read_plain_line();
+    }
+    auto tls = TlsSession::open(*config_, socket_);
+    if (!tls.ok()) return {};
+    tls_ = std::move(tls.value());
+    phase_ = Phase::tls_request;
+    return read_tls_request();
+}
+
+// Bytes up to and including the first line feed, the end of the stream, the first error or
+// the deadline.
+ConnectionWait Connection::read_plain_line() {
+    std::array<char, MAX_REDIRECT_LINE_BYTES> buffer;
+    while (plain_line_.size() < MAX_REDIRECT_LINE_BYTES) {
+        const size_t room = MAX_REDIRECT_LINE_BYTES - plain_line_.size();
+        const std::ptrdiff_t n = receive_bytes(socket_, buffer.data(), room);
+        if (n == SOCKET_WOULD_BLOCK) return wait_for(POLL_READABLE, reading_deadline());
+        if (n <= 0) return redirect(false);
+        last_progress_ = SteadyClock::now();
+        const std::string_view chunk(buffer.data(), static_cast<size_t>(n));
+        const size_t feed = chunk.find('\n');
+        if (feed != std::string_view::npos) {
+            plain_line_.append(chunk.substr(0, feed + 1));
+            return redirect(false);
+        }
+        plain_line_.append(chunk);
+    }
+    return redirect(true);
+}
+
+ConnectionWait Connection::redirect(bool over_long) {
+    const std::string target = redirect_target(plain_line_, over_long);
+    slot_.mark_request_read();
+    return send_answer(redirect_response(selected_lan_ip(*state_),
+                                         state_->port.load(std::memory_order_relaxed), target));
+}
+
+ConnectionWait Connection::read_tls_request() {
+    std::array<char, READ_BUFFER_BYTES> buffer;
+    for (;;) {
+        const uint64_t moved = tls_->socket_bytes();
+        size_t count = 0;
+        const TlsProgress progress =
+            tls_->read(buffer.data(), std::min(buffer.size(), reader_.wanted()), count);
+        if (tls_->socket_bytes() != moved) last_progress_ = SteadyClock::now();
+        switch (progress) {
+            case TlsProgress::done:
+                if (std::optional<ReadOutcome> outcome = reader_.feed({buffer.data(), count})) {
+                    return request_decided(*outcome);
+                }
+                break;
+            case TlsProgress::want_read:
+                return wait_for(POLL_READABLE, reading_deadline());
+            case TlsProgress::want_write:
+                return wait_for(POLL_WRITABLE, reading_deadline());
+            case TlsProgress::ended:
+                return request_decided(reader_.end_of_stream());
+            case TlsProgress::failed:
+                return request_decided(reader_.read_failed());
+        }
+    }
+}
+
+ConnectionWait Connection::request_decided(ReadOutcome outcome) {
+    if (reader_.head_complete()) slot_.mark_request_read();
+    switch (outcome) {
+        case ReadOutcome::close_without_answer:
+            return {};
+        case ReadOutcome::incomplete_body:
+            return send_answer(response_bytes(incomplete_body_response()));
+        case ReadOutcome::request:
+            break;
+    }
+    request_ = reader_.take_request();
+    request_.client_address = dotted_ipv4(slot_.client_ipv4());
+    if (route_may_block(request_)) {
+        phase_ = Phase::routing;
+        return {ConnectionWait::Kind::route};
+    }
+    return answer(route_request(request_, *state_));
+}
+
+ConnectionWait Connection::answer(const HttpResponse& response) {
+    return send_answer(response_bytes(response));
+}
+
+ConnectionWait Connection::send_answer(std::string bytes) {
+    phase_ = Phase::answering;
+    answer_ = std::move(bytes);
+    last_progress_ = SteadyClock::now();
+    return continue_sending();
+}
+
+ConnectionWait Connection::continue_sending() {
+    const auto send_deadline = [this] {
+        return last_progress_ + std::chrono::milliseconds(limits_.call_timeout_ms);
+    };
+    if (tls_) {
+        const uint64_t moved = tls_->socket_bytes();
+        const TlsProgress progress = tls_->write(answer_);
+        if (tls_->socket_bytes() != moved) last_progress_ = SteadyClock::now();
+        switch (progress) {
+            case TlsProgress::done:
+                tls_->close_notify();
+                break;
+            case TlsProgress::want_read:
+                return wait_for(POLL_READABLE, send_deadline());
+            case TlsProgress::want_write:
+                return wait_for(POLL_WRITABLE, send_deadline());
+            default:
+                return {};
+        }
+    } else {
+        while (answer_sent_ < answer_.size()) {
+            const std::ptrdiff_t n =
+                send_bytes(socket_, answer_.data() + answer_sent_, answer_.size() - answer_sent_);
+            if (n == SOCKET_WOULD_BLOCK) return wait_for(POLL_WRITABLE, send_deadline());
+            if (n <= 0) return {};
+            answer_sent_ += static_cast<size_t>(n);
+            last_progress_ = SteadyClock::now();
+        }
+    }
+    // The answer is out: send FIN, then read and drop what the client still sends (briefly,
+    // and only so much), so unread request bytes do not turn the close into a reset that
+    // could destroy the answer before the client has read it.
+    answer_ = {};
+    if (!shutdown_sending(socket_).ok()) return {};
+    phase_ = Phase::lingering;
+    deadline_ = SteadyClock::now() + limits_.linger_time;
+    return linger();
+}
+
+ConnectionWait Connection::linger() {
+    std::array<char, 4096> discard;
+    while (lingered_bytes_ < LINGER_BYTES) {
+        const std::ptrdiff_t n = receive_bytes(socket_, discard.data(), discard.size());
+        if (n == SOCKET_WOULD_BLOCK) return wait_for(POLL_READABLE, deadline_);
+        if (n <= 0) return {};
+        lingered_bytes_ += static_cast<size_t>(n);
+    }
+    return {};
+}
+
 void serve_connection(Socket socket, ConnectionSlot& slot,
                       const std::shared_ptr<ReceiverState>& state,
                       const std::shared_ptr<const TlsServerConfig>& config,
                       const ConnectionLimits& limits) {
-    const SteadyClock::time_point start = SteadyClock::now();
-    TimedSocket timed(socket, limits.call_timeout_ms, start + limits.request_time,
-                      start + limits.head_time);
-    (void)set_send_timeout(socket, limits.call_timeout_ms);
-
-    // The first byte tells a TLS client (handshake record) from a browser speaking plain HTTP.
-    // A peer that closed at once reads as byte 0 and takes the plain path.
-    char first = 0;
-    if (timed.peek(&first, 1) < 0) return;
-    if (static_cast<unsigned char>(first) == TLS_HANDSHAKE_RECORD) {
-        serve_tls(timed, slot, state, *config);
-    } else if (redirect_plain_http(timed, *state, [&slot] { slot.mark_request_read(); })) {
-        finish_answered_connection(socket);
-    }
+    auto loop = ConnectionLoop::create();
+    if (!loop.ok() || !set_nonblocking(socket, true).ok()) return;
+    loop.value()->adopt(
+        std::make_unique<Connection>(std::move(socket), std::move(slot), state, config, limits));
+    loop.value()->run_while_serving();
 }

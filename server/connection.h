@@ -1,27 +1,36 @@
-// One accepted connection, served on a thread of its own: TLS when the client starts with
-// a handshake record, a redirect to the HTTPS address otherwise.
+// One accepted connection as a state machine that never blocks: TLS when the client starts
+// with a handshake record, a redirect to the HTTPS address otherwise. An event loop moves it
+// on whenever its socket is ready or its deadline has come.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
+#include "server/http.h"
 #include "server/socket.h"
 
 struct ReceiverState;
 struct TlsServerConfig;
+class TlsSession;
+
+using SteadyClock = std::chrono::steady_clock;
 
 struct ConnectionLimits {
-    int call_timeout_ms = 5000;  // each receive and send
+    int call_timeout_ms = 5000;  // the longest wait for each receive and each send
     // The TLS handshake and the request head (request line and headers) must have arrived by
     // then, and the whole request (body included) by `request_time`.
     std::chrono::milliseconds head_time{10000};
     std::chrono::milliseconds request_time{30000};
+    // After the answer, the client's leftover bytes are read and dropped for this long.
+    std::chrono::milliseconds linger_time{1000};
 };
 
-// Connections served at once, process-wide; the accept loop closes any beyond this at once.
-inline constexpr int MAX_CONNECTIONS = 256;
+// Connections held at once, process-wide; the accept loop closes any beyond this at once.
+// Fewer when the open-file limit does not allow this many (set_connection_capacity).
+inline constexpr int MAX_CONNECTIONS = 8192;
 // Connections from one client address (IPv4) whose request has not been read in full yet:
 // idle, slow or dribbling ones. One more from that address is closed at once, so no single
 // client can take the places that every other client needs.
@@ -31,8 +40,7 @@ inline constexpr int MAX_UNREAD_CONNECTIONS_PER_CLIENT = 16;
 // MAX_UNREAD_CONNECTIONS_PER_CLIENT; this only stops one that never lets its answers end.
 inline constexpr int MAX_CONNECTIONS_PER_CLIENT = 4 * MAX_UNREAD_CONNECTIONS_PER_CLIENT;
 
-// A claim on one of the MAX_CONNECTIONS places and on one of its client's places, given back
-// on destruction.
+// A claim on one of the places and on one of its client's places, given back on destruction.
 class ConnectionSlot {
   public:
     static std::optional<ConnectionSlot> claim(uint32_t client_ipv4);
@@ -53,9 +61,78 @@ class ConnectionSlot {
 };
 
 int active_connection_count();
+// At most MAX_CONNECTIONS; the default is MAX_CONNECTIONS.
+void set_connection_capacity(int capacity);
+int connection_capacity();
 
-// Serves one exchange and closes the socket. `socket` must be in blocking mode; `slot` is
-// the connection's claim, told when the request has been read.
+// What a connection waits for next.
+struct ConnectionWait {
+    enum class Kind {
+        socket,    // readiness for `interest` (POLL_READABLE / POLL_WRITABLE), until `deadline`
+        route,     // its request is to be answered off the loop: call answer() with the result
+        finished,  // nothing more: the connection is to be closed
+    };
+    Kind kind = Kind::finished;
+    unsigned interest = 0;
+    SteadyClock::time_point deadline{};
+};
+
+class Connection {
+  public:
+    // `socket` must be non-blocking.
+    Connection(Socket socket, ConnectionSlot slot, std::shared_ptr<ReceiverState> state,
+               std::shared_ptr<const TlsServerConfig> config, const ConnectionLimits& limits = {});
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Does what can be done now; call first, then after every wait.
+    ConnectionWait start();
+    // The socket is ready for what was asked, or broken.
+    ConnectionWait on_ready();
+    // The deadline of the last wait has passed.
+    ConnectionWait on_deadline();
+    // For Kind::route: the request to answer, then its answer.
+    const HttpRequest& request() const { return request_; }
+    ReceiverState& state() const { return *state_; }
+    ConnectionWait answer(const HttpResponse& response);
+
+    const Socket& socket() const { return socket_; }
+
+  private:
+    enum class Phase { sniffing, plain_line, tls_request, routing, answering, lingering };
+
+    ConnectionWait wait_for(unsigned interest, SteadyClock::time_point deadline);
+    SteadyClock::time_point reading_deadline() const;
+    ConnectionWait sniff();
+    ConnectionWait read_plain_line();
+    ConnectionWait redirect(bool over_long);
+    ConnectionWait read_tls_request();
+    ConnectionWait request_decided(ReadOutcome outcome);
+    ConnectionWait send_answer(std::string bytes);
+    ConnectionWait continue_sending();
+    ConnectionWait linger();
+
+    Socket socket_;
+    ConnectionSlot slot_;
+    std::shared_ptr<ReceiverState> state_;
+    std::shared_ptr<const TlsServerConfig> config_;
+    ConnectionLimits limits_;
+    Phase phase_ = Phase::sniffing;
+    SteadyClock::time_point started_;
+    SteadyClock::time_point last_progress_;
+    SteadyClock::time_point deadline_{};  // of the current wait
+    std::unique_ptr<TlsSession> tls_;     // on the TLS path, once the first byte is seen
+    RequestReader reader_;
+    std::string plain_line_;
+    HttpRequest request_;
+    std::string answer_;
+    size_t answer_sent_ = 0;  // the plain path's own count; TLS keeps its own
+    size_t lingered_bytes_ = 0;
+};
+
+// Serves one connection to its end on the calling thread, with a loop of its own. `slot` is
+// taken over.
 void serve_connection(Socket socket, ConnectionSlot& slot,
                       const std::shared_ptr<ReceiverState>& state,
                       const std::shared_ptr<const TlsServerConfig>& config,

@@ -12,69 +12,6 @@
 
 namespace {
 
-// One connection's read buffer. Lines are handed out as views into it, so reading a
-// request allocates nothing but the method, the path and the body.
-struct LineBuffer {
-    std::array<char, READ_BUFFER_BYTES> bytes;
-    size_t begin = 0;  // first byte not yet handed out
-    size_t end = 0;    // one past the last byte read from the stream
-    bool stream_ended = false;
-    size_t header_section_bytes = 0;
-};
-
-// The next line, its LF included, or what is left before the end of the stream (empty once
-// nothing is). nullopt on a read error, over a size cap, or for a line that is not UTF-8.
-std::optional<std::string_view> read_line(LineBuffer& in, ByteStream& stream) {
-    size_t scanned = in.begin;
-    size_t stop;
-    for (;;) {
-        const void* lf = std::memchr(in.bytes.data() + scanned, '\n', in.end - scanned);
-        if (lf != nullptr) {
-            stop = static_cast<const char*>(lf) - in.bytes.data() + 1;
-            break;
-        }
-        scanned = in.end;
-        if (in.stream_ended) {
-            stop = in.end;
-            break;
-        }
-        if (in.end - in.begin >= MAX_LINE_BYTES) return std::nullopt;
-        if (in.end == in.bytes.size()) {
-            std::memmove(in.bytes.data(), in.bytes.data() + in.begin, in.end - in.begin);
-            scanned -= in.begin;
-            in.end -= in.begin;
-            in.begin = 0;
-        }
-        std::ptrdiff_t n = stream.read(in.bytes.data() + in.end, in.bytes.size() - in.end);
-        if (n < 0) return std::nullopt;
-        if (n == 0) in.stream_ended = true;
-        in.end += static_cast<size_t>(n);
-    }
-    std::string_view line(in.bytes.data() + in.begin, stop - in.begin);
-    in.begin = stop;
-    in.header_section_bytes += line.size();
-    if (line.size() > MAX_LINE_BYTES || in.header_section_bytes > MAX_HEADER_SECTION_BYTES) {
-        return std::nullopt;
-    }
-    if (!is_valid_utf8(line)) return std::nullopt;
-    return line;
-}
-
-// Fills `out` from the buffered bytes, then straight from the stream. False when the stream
-// ends or fails first. Nothing beyond `out.size()` bytes is ever read.
-bool read_exact(LineBuffer& in, ByteStream& stream, std::string& out) {
-    size_t filled = std::min(in.end - in.begin, out.size());
-    std::memcpy(out.data(), in.bytes.data() + in.begin, filled);
-    in.begin += filled;
-    while (filled < out.size()) {
-        if (in.stream_ended) return false;
-        std::ptrdiff_t n = stream.read(out.data() + filled, out.size() - filled);
-        if (n <= 0) return false;
-        filled += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool equals_ascii_case_insensitive(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
@@ -96,51 +33,153 @@ std::optional<uint64_t> parse_content_length(std::string_view text) {
     return value;
 }
 
-ReadResult close_without_answer() {
-    return {ReadOutcome::close_without_answer, {}};
-}
-
 }  // namespace
 
-ReadResult read_request(ByteStream& stream) {
-    LineBuffer in;
-    std::optional<std::string_view> line = read_line(in, stream);
-    if (!line) return close_without_answer();
-    std::vector<std::string_view> tokens = split_white_space(*line);
-    if (tokens.size() < 2) return close_without_answer();
-    ReadResult result{ReadOutcome::request, {}};
-    result.request.method = tokens[0];
-    const size_t question = tokens[1].find('?');
-    result.request.path = tokens[1].substr(0, question);
-    if (question != std::string_view::npos) result.request.query = tokens[1].substr(question + 1);
-
-    size_t content_length = 0;
-    for (;;) {
-        line = read_line(in, stream);
-        if (!line) return close_without_answer();
-        std::string_view header = trim_white_space(*line);
-        if (header.empty()) break;
-        size_t colon = header.find(':');
-        if (colon == std::string_view::npos) continue;
-        if (!equals_ascii_case_insensitive(header.substr(0, colon), "content-length")) continue;
-        std::optional<uint64_t> value =
-            parse_content_length(trim_white_space(header.substr(colon + 1)));
-        content_length =
-            value ? static_cast<size_t>(std::min<uint64_t>(*value, MAX_BODY_BYTES)) : 0;
+std::optional<ReadOutcome> RequestReader::feed(std::string_view bytes) {
+    while (!bytes.empty()) {
+        switch (phase_) {
+            case Phase::decided:
+                return outcome_;
+            case Phase::body: {
+                const size_t take = std::min(bytes.size(), content_length_ - body_filled_);
+                std::memcpy(request_.body.data() + body_filled_, bytes.data(), take);
+                body_filled_ += take;
+                if (body_filled_ == content_length_) return decide(ReadOutcome::request);
+                return std::nullopt;
+            }
+            case Phase::request_line:
+            case Phase::headers:
+                break;
+        }
+        const size_t feed_at = bytes.find('\n');
+        if (feed_at == std::string_view::npos) {
+            // A line that already fills the read buffer without its LF can never fit.
+            if (partial_line_.size() + bytes.size() >= MAX_LINE_BYTES) {
+                return decide(ReadOutcome::close_without_answer);
+            }
+            partial_line_.append(bytes);
+            return std::nullopt;
+        }
+        const std::string_view rest = bytes.substr(0, feed_at + 1);
+        bytes.remove_prefix(feed_at + 1);
+        std::optional<ReadOutcome> decided;
+        if (partial_line_.empty()) {
+            decided = take_line(rest);
+        } else {
+            partial_line_.append(rest);
+            const std::string line = std::move(partial_line_);
+            partial_line_.clear();
+            decided = take_line(line);
+        }
+        if (decided) return decided;
     }
-    stream.request_head_read();
-
-    result.request.body.assign(content_length, '\0');
-    const bool whole = read_exact(in, stream, result.request.body);
-    stream.request_read();
-    if (!whole) return {ReadOutcome::incomplete_body, {}};
-    return result;
+    return phase_ == Phase::decided ? std::optional(outcome_) : std::nullopt;
 }
 
-// Fits one TLS record (16 KiB) together with the header block.
-constexpr size_t SINGLE_WRITE_BODY_BYTES = 16384 - 512;
+std::optional<ReadOutcome> RequestReader::take_line(std::string_view line) {
+    header_section_bytes_ += line.size();
+    if (line.size() > MAX_LINE_BYTES || header_section_bytes_ > MAX_HEADER_SECTION_BYTES ||
+        !is_valid_utf8(line)) {
+        return decide(ReadOutcome::close_without_answer);
+    }
+    if (phase_ == Phase::request_line) {
+        std::vector<std::string_view> tokens = split_white_space(line);
+        if (tokens.size() < 2) return decide(ReadOutcome::close_without_answer);
+        request_.method = tokens[0];
+        const size_t question = tokens[1].find('?');
+        request_.path = tokens[1].substr(0, question);
+        if (question != std::string_view::npos) request_.query = tokens[1].substr(question + 1);
+        phase_ = Phase::headers;
+        return std::nullopt;
+    }
+    std::string_view header = trim_white_space(line);
+    if (header.empty()) return end_head();
+    size_t colon = header.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    if (!equals_ascii_case_insensitive(header.substr(0, colon), "content-length")) {
+        return std::nullopt;
+    }
+    std::optional<uint64_t> value =
+        parse_content_length(trim_white_space(header.substr(colon + 1)));
+    content_length_ = value ? static_cast<size_t>(std::min<uint64_t>(*value, MAX_BODY_BYTES)) : 0;
+    return std::nullopt;
+}
 
-Status write_response(ByteStream& stream, const HttpResponse& response) {
+std::optional<ReadOutcome> RequestReader::end_head() {
+    phase_ = Phase::body;
+    head_done_ = true;
+    request_.body.assign(content_length_, '\0');
+    if (content_length_ == 0) return decide(ReadOutcome::request);
+    return std::nullopt;
+}
+
+ReadOutcome RequestReader::end_of_stream() {
+    if (phase_ == Phase::request_line || phase_ == Phase::headers) {
+        // The end of the stream ends the last line; every line after it is empty.
+        const std::string last = std::move(partial_line_);
+        partial_line_.clear();
+        if (std::optional<ReadOutcome> decided = take_line(last)) return *decided;
+        if (phase_ == Phase::headers) {
+            if (std::optional<ReadOutcome> decided = end_head()) return *decided;
+        }
+    }
+    return read_failed();
+}
+
+ReadOutcome RequestReader::read_failed() {
+    switch (phase_) {
+        case Phase::decided:
+            return outcome_;
+        case Phase::body:
+            return decide(ReadOutcome::incomplete_body);
+        default:
+            return decide(ReadOutcome::close_without_answer);
+    }
+}
+
+size_t RequestReader::wanted() const {
+    switch (phase_) {
+        case Phase::decided:
+            return 0;
+        case Phase::body:
+            return content_length_ - body_filled_;
+        default:
+            return READ_BUFFER_BYTES - partial_line_.size();
+    }
+}
+
+ReadOutcome RequestReader::decide(ReadOutcome outcome) {
+    phase_ = Phase::decided;
+    outcome_ = outcome;
+    if (outcome != ReadOutcome::request) request_ = {};
+    return outcome;
+}
+
+ReadResult read_request(ByteStream& stream) {
+    RequestReader reader;
+    std::array<char, READ_BUFFER_BYTES> buffer;
+    std::optional<ReadOutcome> outcome;
+    bool head_told = false;
+    while (!outcome) {
+        const std::ptrdiff_t n =
+            stream.read(buffer.data(), std::min(buffer.size(), reader.wanted()));
+        if (n > 0) {
+            outcome = reader.feed({buffer.data(), static_cast<size_t>(n)});
+        } else {
+            outcome = n == 0 ? reader.end_of_stream() : reader.read_failed();
+        }
+        if (!head_told && reader.head_complete()) {
+            stream.request_head_read();
+            head_told = true;
+        }
+    }
+    if (head_told) stream.request_read();
+    return {*outcome, reader.take_request()};
+}
+
+namespace {
+
+std::string header_block(const HttpResponse& response) {
     std::string head;
     head.reserve(256 + response.status.size() + response.content_type.size() +
                  response.cache_control.size());
@@ -158,6 +197,22 @@ Status write_response(ByteStream& stream, const HttpResponse& response) {
         "\r\nAccess-Control-Allow-Headers: Content-Type"
         "\r\nConnection: close"
         "\r\n\r\n";
+    return head;
+}
+
+// Fits one TLS record (16 KiB) together with the header block.
+constexpr size_t SINGLE_WRITE_BODY_BYTES = 16384 - 512;
+
+}  // namespace
+
+std::string response_bytes(const HttpResponse& response) {
+    std::string bytes = header_block(response);
+    bytes += response.body;
+    return bytes;
+}
+
+Status write_response(ByteStream& stream, const HttpResponse& response) {
+    std::string head = header_block(response);
     // A small answer goes out as one write, so one TLS record and one send carry it whole.
     if (response.body.size() <= SINGLE_WRITE_BODY_BYTES) {
         head += response.body;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,41 @@ struct ReadResult {
     HttpRequest request;
 };
 
+// One request, taken from bytes as they arrive, in pieces of any size: the parser behind
+// read_request, and what an event loop feeds straight from its connections.
+class RequestReader {
+  public:
+    // The next bytes of the stream. The outcome once the request is decided, nullopt while
+    // more bytes are needed. Nothing after the request is looked at.
+    std::optional<ReadOutcome> feed(std::string_view bytes);
+    // The stream ended (the peer closed or shut down its sending side).
+    ReadOutcome end_of_stream();
+    // A read failed or timed out: no answer before the head is in, the 400 after it.
+    ReadOutcome read_failed();
+
+    // The most bytes worth reading next: what the read buffer still holds, or what the body
+    // still lacks, so that nothing beyond the request is ever read. 0 once decided.
+    size_t wanted() const;
+    // The request line and headers are in (true from then on, even once decided).
+    bool head_complete() const { return phase_ == Phase::body || head_done_; }
+    HttpRequest take_request() { return std::move(request_); }
+
+  private:
+    enum class Phase { request_line, headers, body, decided };
+    std::optional<ReadOutcome> take_line(std::string_view line);
+    std::optional<ReadOutcome> end_head();
+    ReadOutcome decide(ReadOutcome outcome);
+
+    Phase phase_ = Phase::request_line;
+    std::string partial_line_;
+    size_t header_section_bytes_ = 0;
+    size_t content_length_ = 0;
+    size_t body_filled_ = 0;
+    bool head_done_ = false;
+    ReadOutcome outcome_ = ReadOutcome::close_without_answer;
+    HttpRequest request_;
+};
+
 ReadResult read_request(ByteStream& stream);
 
 // The fixed header block, then the body, then a flush. Stops at the first failed write.
@@ -53,6 +89,9 @@ Status write_response(ByteStream& stream, const HttpResponse& response);
 HttpResponse incomplete_body_response();
 
 using Router = std::function<HttpResponse(const HttpRequest&)>;
+
+// The whole response as it goes on the wire: header block and body.
+std::string response_bytes(const HttpResponse& response);
 
 // Reads one request, answers it through `route` (or with the 400 for a short body).
 // `client_address` is handed on in the request.

@@ -1,53 +1,49 @@
 #include "server/listener.h"
 
-#include <future>
+#include <algorithm>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/receiver_state.h"
-#include "server/connection.h"
-#include "server/connection_threads.h"
+#include "server/connection_loop.h"
 #include "server/socket.h"
 #include "server/tls_identity.h"
 
 namespace {
 
-constexpr int LISTEN_BACKLOG = 128;
-// The longest an idle loop waits before it looks at the generation again.
-constexpr int IDLE_WAIT_MS = 25;
+// Room for a burst of new connections while the loops are busy: a connection the queue has
+// no room for is dropped by the system and costs its client a second before it tries again.
+constexpr int LISTEN_BACKLOG = 1024;
+// One loop per core, each accepting and serving on its own; more would only contend.
+constexpr unsigned MAX_LOOPS = 4;
 
-struct AcceptLoopContext {
-    std::shared_ptr<ReceiverState> state;
-    Socket listener;
-    std::shared_ptr<const TlsServerConfig> config;
-    uint64_t generation = 0;
+// The event loops, started with the first server and kept for the life of the process: every
+// later start hands its listener to the same loops.
+struct ServerLoops {
+    std::mutex lock;
+    std::vector<ConnectionLoop*> loops;  // never destroyed: their threads run until exit
 };
 
-// Hands an accepted socket to a thread of its own, or closes it when every place (or every
-// place of its client) is taken or no thread can be made.
-void hand_over(Socket socket, uint32_t client_ipv4, const AcceptLoopContext& context) {
-    std::optional<ConnectionSlot> slot = ConnectionSlot::claim(client_ipv4);
-    if (!slot) return;
-    (void)set_nonblocking(socket, false);
-    (void)serve_on_connection_thread(
-        {std::move(socket), std::move(*slot), context.state, context.config});
-}
-
-void accept_loop(AcceptLoopContext context) {
-    while (context.state->listener_generation.load() == context.generation) {
-        AcceptResult accepted = accept_connection(context.listener);
-        switch (accepted.outcome) {
-            case AcceptOutcome::accepted:
-                hand_over(std::move(accepted.socket), accepted.peer_ipv4, context);
-                break;
-            case AcceptOutcome::would_block:
-                (void)wait_readable(context.listener, IDLE_WAIT_MS);
-                break;
-            case AcceptOutcome::failed:
-                return;  // the server ends silently; a new start brings it back
+Result<std::vector<ConnectionLoop*>> server_loops() {
+    using Out = Result<std::vector<ConnectionLoop*>>;
+    static ServerLoops* const shared = new ServerLoops();
+    std::lock_guard guard(shared->lock);
+    if (!shared->loops.empty()) return shared->loops;
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, MAX_LOOPS);
+    for (unsigned i = 0; i < count; ++i) {
+        auto loop = ConnectionLoop::create();
+        if (!loop.ok()) return Out::failure(loop.error());
+        try {
+            std::thread([loop = loop.value().get()] { loop->run_forever(); }).detach();
+        } catch (const std::system_error& error) {
+            return Out::failure(error.what());  // the loop waits, never run, for nothing
         }
+        shared->loops.push_back(loop.value().release());
     }
+    return shared->loops;
 }
 
 }  // namespace
@@ -66,22 +62,20 @@ Status start_server(std::shared_ptr<ReceiverState> state) {
     auto config = build_tls_config(*state);
     if (!config.ok()) return Status::failure(config.error());
 
-    // The thread exists before the generation moves on, so a failure to make it leaves the
-    // running server as it was. It starts accepting only once told its generation.
-    std::promise<uint64_t> generation;
-    std::future<uint64_t> generation_ready = generation.get_future();
-    try {
-        std::thread([context = AcceptLoopContext{state, std::move(listener.value()),
-                                                 std::move(config.value()), 0},
-                     ready = std::move(generation_ready)]() mutable {
-            context.generation = ready.get();
-            accept_loop(std::move(context));
-        }).detach();
-    } catch (const std::system_error& error) {
-        return Status::failure(std::string("Could not start the server thread: ") + error.what());
+    // The loops exist before the generation moves on, so a failure to start them leaves the
+    // running server as it was.
+    Result<std::vector<ConnectionLoop*>> loops = server_loops();
+    if (!loops.ok()) {
+        return Status::failure("Could not start the server thread: " + loops.error());
     }
-
-    generation.set_value(state->listener_generation.fetch_add(1) + 1);
+    auto shared = std::make_shared<ServerListener>(
+        ServerListener{state, std::move(listener.value()), std::move(config.value()), 0});
+    shared->generation = state->listener_generation.fetch_add(1) + 1;
+    // Each loop drops the replaced listener as soon as it takes the new one: a wake-up, not
+    // a poll, ends the old server.
+    for (ConnectionLoop* loop : loops.value()) {
+        loop->post([loop, shared] { loop->watch_listener(shared); });
+    }
     push_log_line(*state, "HTTPS listening on 0.0.0.0:" + std::to_string(port) +
                               ". On phone, accept the self-signed certificate once.");
     return Status::success();

@@ -1,4 +1,4 @@
-// The HTTPS server: listener, accept loop and one thread per connection.
+// The HTTPS server: listener and the event loops that accept and serve its connections.
 #pragma once
 
 #include <memory>
@@ -7,6 +7,7 @@
 
 struct ReceiverState;
 
-// Binds 0.0.0.0:{port}, builds a fresh TLS identity and starts the accept thread. A previous
-// server ends by itself within about 25 ms once this succeeds; a failure leaves it running.
+// Binds 0.0.0.0:{port}, builds a fresh TLS identity and hands the listener to the event
+// loops. A previous server stops accepting as soon as the loops take the new listener;
+// requests in flight on it still complete. A failure leaves it running.
 Status start_server(std::shared_ptr<ReceiverState> state);

@@ -3,12 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
-
-class TimedSocket;
-struct ReceiverState;
 
 // The request line is read up to this many bytes; a longer one is redirected to "/".
 inline constexpr size_t MAX_REDIRECT_LINE_BYTES = 8192;
@@ -19,9 +15,3 @@ std::string redirect_target(std::string_view line, bool over_long);
 
 // "HTTP/1.1 302 Found\r\nLocation: https://{address}:{port}{target}\r\n..."
 std::string redirect_response(const std::string& address, uint16_t port, std::string_view target);
-
-// Reads the first line through a second handle to the socket and sends the 302 on `socket`.
-// `line_read` is called once the line is in, before the answer goes out. True when the whole
-// answer was sent.
-bool redirect_plain_http(TimedSocket& socket, ReceiverState& state,
-                         const std::function<void()>& line_read = {});

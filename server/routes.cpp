@@ -203,6 +203,10 @@ HttpResponse route_request(const HttpRequest& request, ReceiverState& state) {
     return not_found_response();
 }
 
+bool route_may_block(const HttpRequest& request) {
+    return request.method == "POST" && request.path == "/api/scan";
+}
+
 std::optional<std::string> json_string_field(std::string_view body, std::string_view key) {
     const std::string pattern = quoted_key(key);
     size_t pos = 0;

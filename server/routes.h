@@ -13,6 +13,10 @@
 // key delay queued, before it returns.
 HttpResponse route_request(const HttpRequest& request, ReceiverState& state);
 
+// True for a request whose answer may wait on the desktop (a scan is typed and copied), so
+// it is answered off the connection's event loop.
+bool route_may_block(const HttpRequest& request);
+
 // The receiver carries no JSON parser: members are found by text search.
 
 // Decoded value of the first `"key"` followed by a colon, when a string follows that colon;

@@ -57,11 +57,13 @@ Result<Socket> open_listener(uint16_t port, int backlog);
 
 Status set_nonblocking(const Socket& socket, bool nonblocking);
 
-enum class AcceptOutcome { accepted, would_block, failed };
+// out_of_resources: no descriptor or buffer for one more connection now (it stays queued);
+// failed: the listener itself is broken.
+enum class AcceptOutcome { accepted, would_block, out_of_resources, failed };
 
 struct AcceptResult {
     AcceptOutcome outcome;
-    Socket socket;           // set when accepted; its blocking mode is unspecified, set it yourself
+    Socket socket;           // set when accepted; non-blocking
     Status status;           // the error when failed
     uint32_t peer_ipv4 = 0;  // the client's IPv4 address in host byte order, when accepted
 };
@@ -69,28 +71,20 @@ struct AcceptResult {
 // accept() on a (non-blocking) listener; an interrupted call is retried.
 AcceptResult accept_connection(const Socket& listener);
 
-// Waits until the socket is readable (or a listener has a pending connection), at most
-// `timeout_ms`. True when ready or when the socket reports an error condition, false on
-// time-out. An interrupted wait counts as a time-out.
-bool wait_readable(const Socket& socket, int timeout_ms);
+// What receive_bytes, peek_bytes and send_bytes give when a non-blocking socket is not ready.
+inline constexpr std::ptrdiff_t SOCKET_WOULD_BLOCK = -2;
 
-// SO_RCVTIMEO / SO_SNDTIMEO in milliseconds (0 means no time-out).
-Status set_receive_timeout(const Socket& socket, int milliseconds);
-Status set_send_timeout(const Socket& socket, int milliseconds);
-
-// Receives up to `size` bytes: the count, 0 at the end of the stream, -1 on an error (a
-// time-out included). An interrupted call is retried; WSAESHUTDOWN counts as the end.
+// Receives up to `size` bytes: the count, 0 at the end of the stream, SOCKET_WOULD_BLOCK
+// when nothing is there yet, -1 on an error. An interrupted call is retried; WSAESHUTDOWN
+// counts as the end.
 std::ptrdiff_t receive_bytes(const Socket& socket, char* buffer, size_t size);
 
 // Like receive_bytes, but leaves the bytes queued (MSG_PEEK).
 std::ptrdiff_t peek_bytes(const Socket& socket, char* buffer, size_t size);
 
-// Sends up to `size` bytes once: the count sent, or -1 on an error. Never raises SIGPIPE;
-// an interrupted call is retried.
+// Sends up to `size` bytes once: the count sent, SOCKET_WOULD_BLOCK when the send buffer is
+// full, or -1 on an error. Never raises SIGPIPE; an interrupted call is retried.
 std::ptrdiff_t send_bytes(const Socket& socket, const char* data, size_t size);
 
 // Shuts down the sending direction (a FIN after the queued data).
 Status shutdown_sending(const Socket& socket);
-
-// A second, independently closable handle to the same connection (dup / WSADuplicateSocketW).
-Result<Socket> duplicate_socket(const Socket& socket);

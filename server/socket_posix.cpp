@@ -8,10 +8,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -28,21 +26,15 @@ int fd_of(const Socket& socket) {
     return static_cast<int>(socket.native());
 }
 
-Status set_timeout(const Socket& socket, int option, int milliseconds) {
-    timeval tv{};
-    tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = (milliseconds % 1000) * 1000;
-    if (setsockopt(fd_of(socket), SOL_SOCKET, option, &tv, sizeof tv) != 0) {
-        return last_error_status();
-    }
-    return Status::success();
+std::ptrdiff_t failed_io() {
+    return errno == EAGAIN || errno == EWOULDBLOCK ? SOCKET_WOULD_BLOCK : -1;
 }
 
 std::ptrdiff_t receive_with_flags(const Socket& socket, char* buffer, size_t size, int flags) {
     for (;;) {
         ssize_t n = recv(fd_of(socket), buffer, size, flags);
         if (n >= 0) return n;
-        if (errno != EINTR) return -1;
+        if (errno != EINTR) return failed_io();
     }
 }
 
@@ -90,8 +82,8 @@ AcceptResult accept_connection(const Socket& listener) {
     for (;;) {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
-        int fd =
-            accept4(fd_of(listener), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        int fd = accept4(fd_of(listener), reinterpret_cast<sockaddr*>(&peer), &length,
+                         SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
             return {AcceptOutcome::accepted, Socket(fd), Status::success(),
                     ntohl(peer.sin_addr.s_addr)};
@@ -102,23 +94,12 @@ AcceptResult accept_connection(const Socket& listener) {
         if (code == EAGAIN || code == EWOULDBLOCK || code == ECONNABORTED) {
             return {AcceptOutcome::would_block, Socket(), Status::success()};
         }
+        if (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
+            return {AcceptOutcome::out_of_resources, Socket(),
+                    Status::failure(os_error_text(code))};
+        }
         return {AcceptOutcome::failed, Socket(), Status::failure(os_error_text(code))};
     }
-}
-
-bool wait_readable(const Socket& socket, int timeout_ms) {
-    pollfd entry{};
-    entry.fd = fd_of(socket);
-    entry.events = POLLIN;
-    return poll(&entry, 1, timeout_ms) > 0;
-}
-
-Status set_receive_timeout(const Socket& socket, int milliseconds) {
-    return set_timeout(socket, SO_RCVTIMEO, milliseconds);
-}
-
-Status set_send_timeout(const Socket& socket, int milliseconds) {
-    return set_timeout(socket, SO_SNDTIMEO, milliseconds);
 }
 
 std::ptrdiff_t receive_bytes(const Socket& socket, char* buffer, size_t size) {
@@ -133,17 +114,11 @@ std::ptrdiff_t send_bytes(const Socket& socket, const char* data, size_t size) {
     for (;;) {
         ssize_t n = send(fd_of(socket), data, size, MSG_NOSIGNAL);
         if (n >= 0) return n;
-        if (errno != EINTR) return -1;
+        if (errno != EINTR) return failed_io();
     }
 }
 
 Status shutdown_sending(const Socket& socket) {
     if (shutdown(fd_of(socket), SHUT_WR) != 0) return last_error_status();
     return Status::success();
-}
-
-Result<Socket> duplicate_socket(const Socket& socket) {
-    int fd = fcntl(fd_of(socket), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) return Result<Socket>::failure(os_error_text(errno));
-    return Socket(fd);
 }

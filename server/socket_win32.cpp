@@ -3,14 +3,14 @@
 #include <windows.h>
 
 #include <climits>
+#include <utility>
 
 #include "app/windows_error.h"
 #include "server/socket.h"
 
 namespace {
 
-// Non-inheritable, so a program the receiver starts never holds its port; overlapped, which
-// the receive and send time-outs need.
+// Non-inheritable, so a program the receiver starts never holds its port.
 constexpr DWORD SOCKET_FLAGS = WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT;
 
 SOCKET handle_of(const Socket& socket) {
@@ -29,15 +29,6 @@ int clamped_length(size_t size) {
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
-Status set_timeout(const Socket& socket, int option, int milliseconds) {
-    DWORD value = milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds);
-    if (setsockopt(handle_of(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
-                   sizeof value) != 0) {
-        return last_error_status();
-    }
-    return Status::success();
-}
-
 std::ptrdiff_t receive_with_flags(const Socket& socket, char* buffer, size_t size, int flags) {
     for (;;) {
         int n = recv(handle_of(socket), buffer, clamped_length(size), flags);
@@ -45,7 +36,7 @@ std::ptrdiff_t receive_with_flags(const Socket& socket, char* buffer, size_t siz
         int code = WSAGetLastError();
         if (code == WSAEINTR) continue;
         if (code == WSAESHUTDOWN) return 0;  // the receiving side was shut down: end of stream
-        return -1;
+        return code == WSAEWOULDBLOCK ? SOCKET_WOULD_BLOCK : -1;
     }
 }
 
@@ -102,8 +93,10 @@ AcceptResult accept_connection(const Socket& listener) {
             // Accepted sockets copy the listener's attributes; make sure of the one that
             // matters for programs the receiver starts.
             SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
-            return {AcceptOutcome::accepted, Socket(static_cast<NativeSocket>(accepted)),
-                    Status::success(), ntohl(peer.sin_addr.s_addr)};
+            Socket socket(static_cast<NativeSocket>(accepted));
+            (void)set_nonblocking(socket, true);
+            return {AcceptOutcome::accepted, std::move(socket), Status::success(),
+                    ntohl(peer.sin_addr.s_addr)};
         }
         int code = WSAGetLastError();
         if (code == WSAEINTR) continue;
@@ -111,30 +104,12 @@ AcceptResult accept_connection(const Socket& listener) {
         if (code == WSAEWOULDBLOCK || code == WSAECONNRESET) {
             return {AcceptOutcome::would_block, Socket(), Status::success()};
         }
+        if (code == WSAEMFILE || code == WSAENOBUFS) {
+            return {AcceptOutcome::out_of_resources, Socket(),
+                    Status::failure(windows_error_text(code))};
+        }
         return {AcceptOutcome::failed, Socket(), Status::failure(windows_error_text(code))};
     }
-}
-
-bool wait_readable(const Socket& socket, int timeout_ms) {
-    fd_set readable, failed;
-    FD_ZERO(&readable);
-    FD_ZERO(&failed);
-    FD_SET(handle_of(socket), &readable);
-    FD_SET(handle_of(socket), &failed);
-    timeval timeout{};
-    timeout.tv_sec = timeout_ms / 1000;
-    timeout.tv_usec = (timeout_ms % 1000) * 1000;
-    int ready = select(0, &readable, nullptr, &failed, timeout_ms < 0 ? nullptr : &timeout);
-    if (ready == SOCKET_ERROR) return WSAGetLastError() != WSAEINTR;  // let the caller see it
-    return ready > 0;
-}
-
-Status set_receive_timeout(const Socket& socket, int milliseconds) {
-    return set_timeout(socket, SO_RCVTIMEO, milliseconds);
-}
-
-Status set_send_timeout(const Socket& socket, int milliseconds) {
-    return set_timeout(socket, SO_SNDTIMEO, milliseconds);
 }
 
 std::ptrdiff_t receive_bytes(const Socket& socket, char* buffer, size_t size) {
@@ -149,22 +124,12 @@ std::ptrdiff_t send_bytes(const Socket& socket, const char* data, size_t size) {
     for (;;) {
         int n = send(handle_of(socket), data, clamped_length(size), 0);
         if (n != SOCKET_ERROR) return n;
-        if (WSAGetLastError() != WSAEINTR) return -1;
+        const int code = WSAGetLastError();
+        if (code != WSAEINTR) return code == WSAEWOULDBLOCK ? SOCKET_WOULD_BLOCK : -1;
     }
 }
 
 Status shutdown_sending(const Socket& socket) {
     if (shutdown(handle_of(socket), SD_SEND) != 0) return last_error_status();
     return Status::success();
-}
-
-Result<Socket> duplicate_socket(const Socket& socket) {
-    WSAPROTOCOL_INFOW info{};
-    if (WSADuplicateSocketW(handle_of(socket), GetCurrentProcessId(), &info) != 0) {
-        return Result<Socket>::failure(last_error_text());
-    }
-    Socket copy(static_cast<NativeSocket>(WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
-                                                     FROM_PROTOCOL_INFO, &info, 0, SOCKET_FLAGS)));
-    if (!copy.valid()) return Result<Socket>::failure(last_error_text());
-    return copy;
 }

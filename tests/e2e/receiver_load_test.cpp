@@ -2,6 +2,7 @@
 // while hundreds of idle or dribbling connections are held open, by many clients or by one,
 // resent scans (same "id"), and a long soak.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,14 +45,14 @@ bool ends_with(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Opens `count` connections spread over the loopback addresses 127.0.0.{first_host}, ...,
-// MAX_UNREAD_CONNECTIONS_PER_CLIENT from each, so that no client meets its own cap.
+// Opens `count` connections spread over the loopback client addresses from `first_client`
+// on, MAX_UNREAD_CONNECTIONS_PER_CLIENT from each, so that no client meets its own cap.
 bool open_from_many_clients(IdleConnections& idle, uint16_t port, size_t count, IdleKind kind,
-                            int first_host) {
+                            int first_client) {
     const size_t per_client = MAX_UNREAD_CONNECTIONS_PER_CLIENT;
-    for (int host = first_host; count > 0; ++host) {
+    for (int client = first_client; count > 0; ++client) {
         const size_t here = std::min(count, per_client);
-        if (!idle.open(port, here, kind, "127.0.0." + std::to_string(host))) return false;
+        if (!idle.open(port, here, kind, loopback_client_address(client))) return false;
         count -= here;
     }
     return true;
@@ -96,6 +97,14 @@ TEST(ReceiverLoad, ConcurrentScansAreAllAnsweredAndLogged) {
 }
 
 TEST(ReceiverLoad, ConnectionsBeyondTheCapAreClosedAtOnce) {
+    // The receiver holds MAX_CONNECTIONS only where it may open that many files, and so must
+    // this test.
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_max < static_cast<rlim_t>(2 * MAX_CONNECTIONS + 256)) {
+        GTEST_SKIP() << "open-file hard limit " << files.rlim_max << " is below what "
+                     << MAX_CONNECTIONS << " connections at both ends need";
+    }
     ReceiverProcess receiver = start_receiver_process();
     ASSERT_TRUE(receiver.process);
     IdleConnections idle;

@@ -1,5 +1,5 @@
 // The plain-HTTP answer: the bytes a client sends are read from a real socket pair by the
-// redirect, which answers with a 302. Input: an options byte (bit 0: the client keeps its
+// connection, which answers with a 302. Input: an options byte (bit 0: the client keeps its
 // sending side open, so the read ends on the time-out rather than the end of the stream),
 // then the bytes sent.
 //
@@ -16,8 +16,7 @@
 
 #include "app/receiver_state.h"
 #include "app/utf8.h"
-#include "server/plain_redirect.h"
-#include "server/timed_socket.h"
+#include "server/connection.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 65536) return 0;
     const bool client_stays_open = data[0] & 1;
     const std::string_view sent(reinterpret_cast<const char*>(data + 1), size - 1);
+    // A handshake record takes the TLS path; a client that sends nothing and stays open is
+    // never answered.
+    if (sent.starts_with('\x16') || (sent.empty() && client_stays_open)) return 0;
 
     int fds[2];
     FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0, "no descriptor leak");
@@ -35,15 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "the request fits the socket buffer");
     if (!client_stays_open) shutdown(client, SHUT_WR);
 
-    TimedSocket timed(server, 1, SteadyClock::now() + std::chrono::milliseconds(5));
-    const bool answered = redirect_plain_http(timed, *state);
-    server.reset();
+    ConnectionLimits limits;
+    limits.call_timeout_ms = 1;
+    limits.request_time = std::chrono::milliseconds(5);
+    limits.linger_time = std::chrono::milliseconds(0);
+    std::optional<ConnectionSlot> slot = ConnectionSlot::claim(0x7F000001);
+    FUZZ_CHECK(slot.has_value(), "no place is left taken");
+    serve_connection(std::move(server), *slot, state, nullptr, limits);
     std::string answer;
     char buffer[4096];
     for (ssize_t n; (n = read(client, buffer, sizeof buffer)) > 0;) answer.append(buffer, n);
     close(client);
 
-    FUZZ_CHECK(answered, "every client is answered");
     const std::string_view start = "HTTP/1.1 302 Found\r\nLocation: https://192.168.1.20:8080";
     const std::string_view end = "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     FUZZ_CHECK(answer.starts_with(start) && answer.ends_with(end) &&

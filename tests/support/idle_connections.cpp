@@ -1,6 +1,9 @@
 #include "tests/support/idle_connections.h"
 
 #include <poll.h>
+#include <sys/resource.h>
+
+#include <mutex>
 
 namespace {
 
@@ -13,7 +16,24 @@ bool closed_by_peer(int fd) {
     return poll(&entry, 1, 0) > 0;
 }
 
+void raise_open_file_limit_once() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        rlimit limit{};
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    });
+}
+
 }  // namespace
+
+std::string loopback_client_address(int n) {
+    constexpr int PER_BLOCK = 254;
+    const int index = n + 1;  // 127.0.0.1 is the default client's
+    return "127.0." + std::to_string(index / PER_BLOCK) + "." +
+           std::to_string(index % PER_BLOCK + 1);
+}
 
 IdleConnections::~IdleConnections() {
     {
@@ -30,6 +50,7 @@ bool IdleConnections::open(uint16_t port, size_t count, IdleKind kind, const std
     const std::string start = kind == IdleKind::plain ? PLAIN_START
                               : kind == IdleKind::tls ? TLS_START
                                                       : "";
+    raise_open_file_limit_once();
     for (size_t i = 0; i < count; ++i) {
         std::optional<TcpConnection> connection = TcpConnection::open(port, from);
         if (!connection || !connection->send_all(start)) return false;

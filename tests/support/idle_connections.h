@@ -17,6 +17,9 @@ enum class IdleKind {
     silent,  // connects and never sends anything
 };
 
+// The `n`th of many client addresses in 127.0.0.0/8 (1: 127.0.0.2; never a .0 or .255).
+std::string loopback_client_address(int n);
+
 class IdleConnections {
   public:
     IdleConnections() = default;
@@ -25,7 +28,8 @@ class IdleConnections {
     IdleConnections& operator=(const IdleConnections&) = delete;
 
     // Opens `count` more connections from the loopback address `from` (empty: the default);
-    // false when one could not be opened.
+    // false when one could not be opened. Raises the open-file limit of the test process as
+    // far as it goes.
     bool open(uint16_t port, size_t count, IdleKind kind, const std::string& from = "");
     // Starts sending one byte per connection every second.
     void start_dripping();
