@@ -237,11 +237,11 @@ mib() { awk -v k="$1" 'BEGIN { printf "%.1f\n", k / 1024 }'; }
 hold_rss=$(mib "$(hold_value rss_kib)")
 hold_hwm=$(mib "$(hold_value hwm_kib)")
 hold_rss_idle=$(mib "$(hold_value rss_idle_kib)")
-if [ "$(hold_value scan_status)" = 200 ]; then
-    hold_scan="real scan answered"
-else
-    hold_scan="real scan NOT answered ($(hold_value scan_status) $(hold_value scan_error))"
-fi
+case $(hold_value scan_status) in
+    200) hold_scan="real scan answered" ;;
+    none) hold_scan="real scan NOT answered ($(hold_value scan_error))" ;;
+    *) hold_scan="real scan answered $(hold_value scan_status), not 200" ;;
+esac
 
 verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN {
     ok = op == ">=" ? v >= t : op == "<" ? v < t : v <= t; print ok ? "met" : "MISSED" }'; }
@@ -277,6 +277,6 @@ fi
 printf '  RSS with %s idle connections held: %s MiB (peak %s MiB, %s MiB before); %s of %s held, %s  [< 64 MiB, all held, scan answered: %s]\n' \
     "$IDLE_CONNECTIONS" "$hold_rss" "$hold_hwm" "$hold_rss_idle" "$held" "$IDLE_CONNECTIONS" \
     "$hold_scan" "$hold_verdict"
-printf '    opened in %s ms (%s connects waited for a resent SYN: accept queue full), counted %s ms after the first (idle time-out about 5 s)\n' \
+printf '    opened in %s ms (connects that waited for a resent SYN, accept queue full: %s), counted %s ms after the first (idle time-out about 5 s)\n' \
     "$(hold_value open_ms)" "$(hold_value slow_connects)" "$(hold_value hold_ms)"
 echo "  load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
