@@ -2,11 +2,13 @@
 //   quillmark-bench free-port
 //   quillmark-bench latency scan|ping PORT WARM_UP COUNT
 //   quillmark-bench start-time RECEIVER PORT RUNS
+//   quillmark-bench idle-hold PORT COUNT RECEIVER_PID
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "bench/idle_hold.h"
 #include "bench/loopback_client.h"
 #include "bench/latency.h"
 #include "bench/start_time.h"
@@ -17,7 +19,8 @@ int usage() {
     std::fputs(
         "usage: quillmark-bench free-port\n"
         "       quillmark-bench latency scan|ping PORT WARM_UP COUNT\n"
-        "       quillmark-bench start-time RECEIVER PORT RUNS\n",
+        "       quillmark-bench start-time RECEIVER PORT RUNS\n"
+        "       quillmark-bench idle-hold PORT COUNT RECEIVER_PID\n",
         stderr);
     return 2;
 }
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
     if (command == "start-time" && argc == 5) {
         return report(
             measure_start_time(argv[2], port_argument(argv[3]), std::atoi(argv[4]), stdout));
+    }
+    if (command == "idle-hold" && argc == 5 && std::atoi(argv[3]) > 0) {
+        return report(measure_idle_hold(port_argument(argv[2]), std::atoi(argv[3]),
+                                        pid_t(std::atoi(argv[4])), stdout));
     }
     return usage();
 }

@@ -13,7 +13,9 @@ constexpr std::string_view SCAN_BODY =
     R"({"text":"4006381333931","format":"EAN-13","confidence":97,"confirmations":3,)"
     R"("pressEnter":true,"timestamp":"2026-03-01T10:00:00.000Z"})";
 
-std::string request_for(LatencyRequest kind, uint16_t port) {
+}  // namespace
+
+std::string request_text(LatencyRequest kind, uint16_t port) {
     const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
     if (kind == LatencyRequest::ping) {
         return "GET /api/ping HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n";
@@ -23,12 +25,10 @@ std::string request_for(LatencyRequest kind, uint16_t port) {
            "\r\nConnection: close\r\n\r\n" + std::string(SCAN_BODY);
 }
 
-}  // namespace
-
 Status measure_latency(LatencyRequest kind, uint16_t port, int warm_up, int count, std::FILE* out) {
     Result<SslContext> context = new_client_context();
     if (!context.ok()) return Status::failure(context.error());
-    const std::string request = request_for(kind, port);
+    const std::string request = request_text(kind, port);
     std::vector<double> milliseconds;
     for (int i = 0; i < warm_up + count; ++i) {
         Result<HttpsExchange> exchange = https_exchange(context.value().get(), port, request);

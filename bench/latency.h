@@ -4,10 +4,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "app/result.h"
 
 enum class LatencyRequest { scan, ping };
+
+// The whole request, closing its connection: the phone's scan POST of an EAN-13 reading, or
+// the ping.
+std::string request_text(LatencyRequest kind, uint16_t port);
 
 // Sends `warm_up` unmeasured requests, then `count` measured ones, to 127.0.0.1:{port}, and
 // prints "p50_ms", "p99_ms" and "max_ms" lines to `out`. Any answer other than 200 fails the

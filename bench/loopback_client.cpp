@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "server/socket.h"
-
 namespace {
 
 sockaddr_in loopback_address(uint16_t port) {
@@ -54,6 +52,22 @@ Result<uint16_t> find_free_port() {
         return Result<uint16_t>::failure(os_error("Could not find a free port"));
     }
     return uint16_t(ntohs(address.sin_port));
+}
+
+Result<Socket> connect_from(uint32_t source_ipv4, uint16_t port) {
+    Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!socket.valid()) return Result<Socket>::failure(os_error("socket"));
+    const int fd = int(socket.native());
+    sockaddr_in source = loopback_address(0);
+    source.sin_addr.s_addr = htonl(source_ipv4);
+    const sockaddr_in address = loopback_address(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
+        return Result<Socket>::failure(os_error("bind"));
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return Result<Socket>::failure(os_error("connect"));
+    }
+    return socket;
 }
 
 Result<SslContext> new_client_context() {

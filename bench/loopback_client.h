@@ -1,4 +1,5 @@
-// Loopback helpers for the benchmarks: a free port, and one HTTPS exchange on a new connection.
+// Loopback helpers for the benchmarks: a free port, a plain TCP connection from a chosen
+// loopback address, and one HTTPS exchange on a new connection.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -10,11 +11,16 @@
 
 #include "app/result.h"
 #include "server/openssl_handles.h"
+#include "server/socket.h"
 
 using SslContext = OpenSslPtr<SSL_CTX, SSL_CTX_free>;
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 Result<uint16_t> find_free_port();
+
+// A TCP connection to 127.0.0.1:{port} from `source_ipv4` (host byte order, any address of
+// 127.0.0.0/8), in blocking mode.
+Result<Socket> connect_from(uint32_t source_ipv4, uint16_t port);
 
 // A client context that verifies nothing and keeps no sessions, so every connection made with
 // it does a full handshake.

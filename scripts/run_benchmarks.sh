@@ -6,7 +6,10 @@
 #      GET /api/ping latency on nginx and on the receiver as a control for machine noise;
 #   3. start time, from process start to the listening line (key and certificate included);
 #   4. scan POST latency with typing and the clipboard on an X display of its own (Xvfb), against
-#      the same latency without a display (2.): the cost of typing a 13-digit EAN plus Enter.
+#      the same latency without a display (2.): the cost of typing a 13-digit EAN plus Enter;
+#   5. CPU time of an idle receiver with no clients over IDLE_SECONDS, from /proc/PID/stat;
+#   6. the receiver's memory while it holds IDLE_CONNECTIONS connections that send nothing,
+#      how many of them it keeps, and whether a real scan is answered meanwhile.
 # Every process it starts is ended by its PID. Exits non-zero only when a measurement fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +23,8 @@ WRK_ROUNDS=5
 SCAN_WARM_UP=50
 SCAN_COUNT=1000
 START_RUNS=15
+IDLE_SECONDS=60
+IDLE_CONNECTIONS=5000
 
 scripts/install_packages.sh build bench e2e
 cmake --preset linux-release >/dev/null
@@ -202,14 +207,50 @@ grep -q "Copied & Typed+Enter" "$work/typing.log" || { echo "the scans were not 
 typing_ms=$(awk -v a="$typed_p50" -v b="$scan_p50" 'BEGIN { printf "%.2f\n", a - b }')
 typing_ratio=$(awk -v a="$typed_p50" -v b="$scan_p50" 'BEGIN { printf "%.2f\n", a / b }')
 
-verdict() { awk -v v="$1" -v op="$2" -v t="$3" \
-    'BEGIN { ok = op == ">=" ? v >= t : v <= t; print ok ? "met" : "MISSED" }'; }
+# --- 5. idle CPU, with nothing else of ours running ----------------------------------------
+cpu_ticks() {  # cpu_ticks PID: user plus system time in clock ticks (after the "(name)")
+    sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'
+}
+idle_port=$($bench free-port)
+"$receiver" --headless --port "$idle_port" --no-type --no-copy >"$work/idle.log" 2>&1 &
+pids+=($!)
+idle_pid=$!
+wait_for "the idle receiver" grep -q "HTTPS listening on" "$work/idle.log"
+curl -sk --fail "https://127.0.0.1:$idle_port/api/ping" >/dev/null
+sleep 2  # lets the first connection's work end before the window opens
+idle_start_ticks=$(cpu_ticks "$idle_pid")
+idle_start_ns=$(date +%s%N)
+sleep "$IDLE_SECONDS"
+idle_ticks=$(($(cpu_ticks "$idle_pid") - idle_start_ticks))
+idle_ns=$(($(date +%s%N) - idle_start_ns))
+clock_ticks=$(getconf CLK_TCK)
+idle_percent=$(awk -v t="$idle_ticks" -v hz="$clock_ticks" -v ns="$idle_ns" \
+    'BEGIN { printf "%.3f\n", t / hz / (ns / 1e9) * 100 }')
+tick_ms=$((1000 / clock_ticks))
+
+# --- 6. memory with many idle connections held, on the same receiver -----------------------
+hold=$($bench idle-hold "$idle_port" "$IDLE_CONNECTIONS" "$idle_pid")
+stop "$idle_pid"
+hold_value() { awk -v k="$1" '$1 == k { $1 = ""; print substr($0, 2) }' <<<"$hold"; }
+held=$(hold_value held)
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f\n", k / 1024 }'; }
+hold_rss=$(mib "$(hold_value rss_kib)")
+hold_hwm=$(mib "$(hold_value hwm_kib)")
+hold_rss_idle=$(mib "$(hold_value rss_idle_kib)")
+case $(hold_value scan_status) in
+    200) hold_scan="real scan answered" ;;
+    none) hold_scan="real scan NOT answered ($(hold_value scan_error))" ;;
+    *) hold_scan="real scan answered $(hold_value scan_status), not 200" ;;
+esac
+
+verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN {
+    ok = op == ">=" ? v >= t : op == "<" ? v < t : v <= t; print ok ? "met" : "MISSED" }'; }
 
 echo
 echo "Results (medians; targets in brackets)"
 printf '  GET /api/ping, new TLS connection each: receiver %s req/s, nginx %s req/s\n' \
     "$receiver_rps" "$nginx_rps"
-printf '  ratio receiver/nginx: %s  [>= 1.0: %s]\n' "$ratio" "$(verdict "$ratio" ">=" 1.0)"
+printf '  ratio receiver/nginx: %s  [>= 1.10: %s]\n' "$ratio" "$(verdict "$ratio" ">=" 1.10)"
 printf '    TLS session resumption offered: receiver %s, nginx %s\n' \
     "$receiver_resumes" "$nginx_resumes"
 printf '  scan POST latency over %s scans: p50 %s ms, p99 %s ms, max %s ms  [p99 <= 3 ms: %s]\n' \
@@ -227,4 +268,15 @@ printf '  start to listening line over %s runs: median %s ms (min %s, max %s)  [
 printf '  scan POST latency typed and copied on Xvfb (13-digit EAN + Enter): p50 %s ms, p99 %s ms, max %s ms\n' \
     "$typed_p50" "$typed_p99" "$typed_max"
 printf '    typing cost at p50: %s ms (ratio typed/untyped %s)\n' "$typing_ms" "$typing_ratio"
+printf '  idle CPU over %s s with no clients: %s %% of a core (CPU time: %s x %s ms tick)  [< 0.05 %%: %s]\n' \
+    "$IDLE_SECONDS" "$idle_percent" "$idle_ticks" "$tick_ms" "$(verdict "$idle_percent" "<" 0.05)"
+hold_verdict=$(verdict "$hold_rss" "<" 64)
+if [ "$held" != "$IDLE_CONNECTIONS" ] || [ "$(hold_value scan_status)" != 200 ]; then
+    hold_verdict=MISSED
+fi
+printf '  RSS with %s idle connections held: %s MiB (peak %s MiB, %s MiB before); %s of %s held, %s  [< 64 MiB, all held, scan answered: %s]\n' \
+    "$IDLE_CONNECTIONS" "$hold_rss" "$hold_hwm" "$hold_rss_idle" "$held" "$IDLE_CONNECTIONS" \
+    "$hold_scan" "$hold_verdict"
+printf '    opened in %s ms (connects that waited for a resent SYN, accept queue full: %s), counted %s ms after the first (idle time-out about 5 s)\n' \
+    "$(hold_value open_ms)" "$(hold_value slow_connects)" "$(hold_value hold_ms)"
 echo "  load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
