@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -115,6 +118,99 @@ TEST(StartServer, VanishingClientsDoNotEndTheProcess) {
     }
     // Once it has seen them off (they count as the same client until then), it still serves.
     EXPECT_TRUE(wait_until([&] { return answers_ping(port); }, LIMIT));
+}
+
+// Scans keep coming to the old port while the port changes: each is answered whole or
+// refused before it was sent, and every answered one is counted once.
+TEST(StartServer, PortChangeUnderLoadLosesNoScan) {
+    const uint16_t first_port = free_port();
+    auto state = new_state(first_port);
+    ASSERT_TRUE(start_server(state).ok());
+    std::atomic<bool> stop{false};
+    std::vector<std::future<std::pair<uint64_t, std::string>>> clients;
+    for (int c = 0; c < 4; ++c) {
+        clients.push_back(std::async(std::launch::async, [&stop, first_port, c] {
+            uint64_t answered = 0;
+            for (int i = 0; !stop; ++i) {
+                const std::string text = "MOVE-" + std::to_string(c) + "-" + std::to_string(i);
+                const std::string reply =
+                    https_exchange(first_port, scan_request("{\"text\":\"" + text + "\"}"),
+                                   c % 2 ? "127.0.0.2" : "");
+                if (reply.empty()) continue;  // refused: the old listener is gone
+                if (!reply.ends_with("{\"text\":\"" + text + "\",\"format\":\"BARCODE\"," +
+                                     "\"confidence\":100}}")) {
+                    return std::pair(answered, reply);
+                }
+                ++answered;
+            }
+            return std::pair(answered, std::string());
+        }));
+    }
+    EXPECT_TRUE(wait_until([&] { return state->received_count.load() >= 20; }, LIMIT));
+    const uint16_t second_port = free_port();
+    state->port = second_port;
+    ASSERT_TRUE(start_server(state).ok());
+    EXPECT_TRUE(wait_until([&] { return !TcpConnection::open(first_port); }, LIMIT));
+    EXPECT_TRUE(answers_ping(second_port));
+    stop = true;
+    uint64_t answered = 0;
+    for (auto& client : clients) {
+        const auto [count, wrong] = client.get();
+        EXPECT_EQ(wrong, "") << "a reply that is not the scan's own echo";
+        answered += count;
+    }
+    EXPECT_GE(answered, 20u);
+    EXPECT_EQ(state->received_count.load(), answered) << "each answered scan counted once";
+}
+
+// Typing that takes its time holds only its own connection: other clients' pings are
+// answered meanwhile, and the scan is answered once typed.
+TEST(StartServer, SlowDeliveryDoesNotHoldOtherClients) {
+    struct Latch {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool typing = false;
+        bool released = false;
+        void release() {
+            std::lock_guard guard(lock);
+            released = true;
+            changed.notify_all();
+        }
+    };
+    auto latch = std::make_shared<Latch>();
+    auto state = new_state(free_port());
+    state->desktop.type_text = [latch](std::string_view, bool, const TypingOptions&) {
+        std::unique_lock guard(latch->lock);
+        latch->typing = true;
+        latch->changed.notify_all();
+        latch->changed.wait(guard, [&] { return latch->released; });
+        return Status::success();
+    };
+    state->desktop.copy_text = [](std::string_view) { return Status::success(); };
+    ASSERT_TRUE(start_server(state).ok());
+    auto scan = std::async(std::launch::async, [port = state->port.load()] {
+        return https_exchange(port, scan_request(R"({"text":"SLOW-DESK"})"));
+    });
+    struct ReleaseAtEnd {
+        std::shared_ptr<Latch> latch;
+        ~ReleaseAtEnd() { latch->release(); }
+    } release_at_end{latch};
+    {
+        std::unique_lock guard(latch->lock);
+        ASSERT_TRUE(latch->changed.wait_for(guard, LIMIT, [&] { return latch->typing; }));
+    }
+    // Two seconds of pings from another client while the scan is being typed.
+    int pings = 0;
+    for (const auto until = SteadyClock::now() + std::chrono::seconds(2);
+         SteadyClock::now() < until; ++pings) {
+        ASSERT_TRUE(starts_with(https_exchange(state->port, get_request("/api/ping"), "127.0.0.2"),
+                                "HTTP/1.1 200 OK\r\n"))
+            << "ping " << pings;
+    }
+    EXPECT_GT(pings, 1);
+    EXPECT_EQ(scan.wait_for(milliseconds(0)), std::future_status::timeout) << "still typing";
+    latch->release();
+    EXPECT_TRUE(starts_with(scan.get(), "HTTP/1.1 200 OK\r\n"));
 }
 
 // One accepted server-side socket and the client connected to it.
