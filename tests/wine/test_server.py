@@ -1,10 +1,11 @@
 """The HTTPS server on Winsock: ping, the plain-HTTP redirect, connections that say nothing,
-parallel clients, short bodies over TLS, one client that holds many connections, the pairing
-key, and the pairing URL on the console."""
+parallel clients, short bodies over TLS, one client that holds many connections, thousands of
+idle connections from many clients, the pairing key, and the pairing URL on the console."""
 
 import json
 import os
 import re
+import resource
 import select
 import socket
 import ssl
@@ -206,9 +207,10 @@ class Dribbler:
     def closed_by_server(self):
         """How many of them the receiver has closed: they are never answered, so anything
         readable is the end."""
-        connections = self.dribbling + self.silent
-        readable, _, _ = select.select(connections, [], [], 0)
-        return len(readable)
+        poller = select.poll()  # select() cannot take descriptors past 1023
+        for connection in self.dribbling + self.silent:
+            poller.register(connection, select.POLLIN)
+        return len(poller.poll(0))
 
     def close(self):
         self._stop.set()
@@ -251,6 +253,28 @@ class OneClientCannotBlock(unittest.TestCase):
         print(f"\nworst scan latency with a hostile client (Wine): {worst * 1000:.0f} ms; "
               f"{350 - hostile.closed_by_server()} hostile connections still open", flush=True)
         self.assertEqual(len(quiet.scan_log_lines()), 100)
+
+
+class ManyIdleConnections(unittest.TestCase):
+    """Idle connections cost the receiver no thread: 2,000 of them, 16 from each of 125
+    loopback addresses, are held while scans from 127.0.0.1 are answered."""
+
+    def test_scans_are_answered_while_thousands_are_held(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
+        quiet = Receiver.headless(session, work_dir, "--no-type", "--no-copy").wait_listening()
+        self.addCleanup(quiet.stop)
+        clients = [Dribbler(quiet.port, f"127.0.{1 + n // 250}.{1 + n % 250}") for n in range(125)]
+        for client in clients:
+            self.addCleanup(client.close)
+            client.open(16, b"GET /")  # dribbling: held until the request-head deadline (10 s)
+            client.start()
+        for i in range(20):
+            answer = tls_exchange(quiet.port, scan_request(f"AMONG-IDLE-{i}"))
+            self.assertTrue(answer.startswith(b"HTTP/1.1 200 OK\r\n"), answer)
+        self.assertEqual(sum(client.closed_by_server() for client in clients), 0)
+        self.assertEqual(len(quiet.scan_log_lines()), 20)
 
 
 class PairingKey(unittest.TestCase):
