@@ -271,11 +271,18 @@ ConnectionWait Connection::continue_sending() {
     };
     if (tls_) {
         const uint64_t moved = tls_->socket_bytes();
-        const TlsProgress progress = tls_->write(answer_);
+        TlsProgress progress = TlsProgress::done;
+        if (!answer_encrypted_) {
+            progress = tls_->write(answer_);
+            if (progress == TlsProgress::done) {
+                answer_encrypted_ = true;
+                tls_->close_notify();
+            }
+        }
+        if (progress == TlsProgress::done) progress = tls_->flush();
         if (tls_->socket_bytes() != moved) last_progress_ = SteadyClock::now();
         switch (progress) {
             case TlsProgress::done:
-                tls_->close_notify();
                 break;
             case TlsProgress::want_read:
                 return wait_for(POLL_READABLE, send_deadline());

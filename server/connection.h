@@ -127,7 +127,8 @@ class Connection {
     std::string plain_line_;
     HttpRequest request_;
     std::string answer_;
-    size_t answer_sent_ = 0;  // the plain path's own count; TLS keeps its own
+    size_t answer_sent_ = 0;         // the plain path's own count; TLS keeps its own
+    bool answer_encrypted_ = false;  // TLS: all of the answer is with the session
     size_t lingered_bytes_ = 0;
 };
 

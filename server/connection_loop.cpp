@@ -172,7 +172,7 @@ void ConnectionLoop::apply(Tracked& tracked, const ConnectionWait& wait) {
             break;
     }
     if (!tracked.watched || tracked.interest != wait.interest) {
-        if (!poller_->watch(socket, &tracked, wait.interest).ok()) {
+        if (!poller_->watch(socket, &tracked, wait.interest, tracked.watched).ok()) {
             if (tracked.watched) poller_->forget(socket);
             tracked_.erase(&tracked);
             return;

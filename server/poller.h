@@ -26,10 +26,10 @@ class Poller {
     Poller(const Poller&) = delete;
     Poller& operator=(const Poller&) = delete;
 
-    // Starts or changes watching `socket` for `interest` (0: registered, reports nothing);
-    // its events carry `key`. A listener shared by several pollers wakes only one of them
-    // per connection where the system allows it.
-    Status watch(NativeSocket socket, void* key, unsigned interest);
+    // Starts (`added` false) or changes (`added` true) watching `socket` for `interest`; its
+    // events carry `key`. A listener shared by several pollers wakes only one of them per
+    // connection where the system allows it.
+    Status watch(NativeSocket socket, void* key, unsigned interest, bool added);
     Status watch_listener(NativeSocket socket, void* key);
     // Stops watching; call before the socket is closed.
     void forget(NativeSocket socket);

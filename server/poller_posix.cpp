@@ -58,12 +58,9 @@ Result<std::unique_ptr<Poller>> Poller::create() {
     return std::make_unique<Poller>(std::move(impl));
 }
 
-Status Poller::watch(NativeSocket socket, void* key, unsigned interest) {
-    const int epoll = static_cast<int>(impl_->epoll.native());
-    const uint32_t events = epoll_events(interest);
-    Status changed = control(epoll, EPOLL_CTL_MOD, socket, key, events);
-    if (changed.ok() || errno != ENOENT) return changed;
-    return control(epoll, EPOLL_CTL_ADD, socket, key, events);
+Status Poller::watch(NativeSocket socket, void* key, unsigned interest, bool added) {
+    return control(static_cast<int>(impl_->epoll.native()), added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD,
+                   socket, key, epoll_events(interest));
 }
 
 Status Poller::watch_listener(NativeSocket socket, void* key) {

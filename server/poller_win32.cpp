@@ -57,14 +57,14 @@ Result<std::unique_ptr<Poller>> Poller::create() {
     return std::make_unique<Poller>(std::move(impl));
 }
 
-Status Poller::watch(NativeSocket socket, void* key, unsigned interest) {
+Status Poller::watch(NativeSocket socket, void* key, unsigned interest, bool) {
     impl_->watched[static_cast<SOCKET>(socket)] = {key, interest};
     return Status::success();
 }
 
 Status Poller::watch_listener(NativeSocket socket, void* key) {
     // Every loop is woken; those that lose the race find nothing to accept.
-    return watch(socket, key, POLL_READABLE);
+    return watch(socket, key, POLL_READABLE, false);
 }
 
 void Poller::forget(NativeSocket socket) {

@@ -11,6 +11,12 @@ void SslFree::operator()(ssl_st* ssl) const {
     SSL_free(ssl);
 }
 
+namespace {
+
+constexpr size_t MAX_GATHERED_BYTES = 64 * 1024;
+
+}  // namespace
+
 // OpenSSL reads and writes the socket through this BIO: "not ready" becomes a retry, and
 // every byte moved is counted for the connection's time-outs.
 struct TlsSessionBio {
@@ -32,18 +38,19 @@ struct TlsSessionBio {
         return 1;
     }
 
+    // Gathers the records; only a large answer that the socket does not take fast enough
+    // makes OpenSSL wait.
     static int write(BIO* bio, const char* data, size_t size, size_t* written) {
         BIO_clear_retry_flags(bio);
         TlsSession& session = session_of(bio);
-        const std::ptrdiff_t n = send_bytes(session.socket_, data, size);
         *written = 0;
-        if (n == SOCKET_WOULD_BLOCK) {
-            BIO_set_retry_write(bio);
+        if (session.output_.size() - session.output_sent_ >= MAX_GATHERED_BYTES &&
+            session.flush() != TlsProgress::done) {
+            if (!session.failed_) BIO_set_retry_write(bio);
             return 0;
         }
-        if (n <= 0) return 0;
-        *written = static_cast<size_t>(n);
-        session.socket_bytes_ += *written;
+        session.output_.append(data, size);
+        *written = size;
         return 1;
     }
 
@@ -96,6 +103,8 @@ Result<std::unique_ptr<TlsSession>> TlsSession::open(const TlsServerConfig& conf
     SSL_set_bio(session->ssl_.get(), bio, bio);  // the SSL owns the BIO from here
     // A write cut short by a full socket goes on later from the same bytes.
     SSL_set_mode(session->ssl_.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Whole socket reads instead of one for each record's header and one for its body.
+    SSL_set_read_ahead(session->ssl_.get(), 1);
     SSL_set_accept_state(session->ssl_.get());
     return session;
 }
@@ -105,15 +114,34 @@ TlsProgress TlsSession::progress_after_failure(int ssl_result) {
     ERR_clear_error();
     switch (error) {
         case SSL_ERROR_WANT_READ:
-            return TlsProgress::want_read;
+            // Whatever the client waits for goes out before waiting for the client.
+            return flush() == TlsProgress::done ? TlsProgress::want_read : TlsProgress::want_write;
         case SSL_ERROR_WANT_WRITE:
             return TlsProgress::want_write;
         case SSL_ERROR_ZERO_RETURN:
             return TlsProgress::ended;
         default:
+            (void)flush();  // the alert that tells the client why, if the socket takes it
             failed_ = true;
             return TlsProgress::failed;
     }
+}
+
+TlsProgress TlsSession::flush() {
+    while (output_sent_ < output_.size()) {
+        const std::ptrdiff_t n =
+            send_bytes(socket_, output_.data() + output_sent_, output_.size() - output_sent_);
+        if (n == SOCKET_WOULD_BLOCK) return TlsProgress::want_write;
+        if (n <= 0) {
+            failed_ = true;
+            return TlsProgress::failed;
+        }
+        output_sent_ += static_cast<size_t>(n);
+        socket_bytes_ += static_cast<size_t>(n);
+    }
+    output_.clear();
+    output_sent_ = 0;
+    return TlsProgress::done;
 }
 
 TlsProgress TlsSession::read(char* buffer, size_t size, size_t& count) {

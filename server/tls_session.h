@@ -1,10 +1,13 @@
 // One connection's TLS session: OpenSSL's server connection over a non-blocking socket. No
-// call waits: each does what the socket allows now and says what it needs next.
+// call waits: each does what the socket allows now and says what it needs next. Records
+// OpenSSL writes are gathered and sent together (the session ticket, the answer and the
+// close_notify in one send), before the session waits for the client and by flush().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "app/result.h"
@@ -36,12 +39,15 @@ class TlsSession {
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;
 
-    // Application data: `count` is set when done.
+    // Application data: `count` is set when done. Records still to be sent go out before
+    // want_read is given; want_write means they wait for room in the socket first.
     TlsProgress read(char* buffer, size_t size, size_t& count);
-    // Writes `bytes`; after want_write, call again with the same bytes.
+    // Encrypts `bytes` for sending; after want_write, call again with the same bytes.
     TlsProgress write(std::string_view bytes);
-    // Sends the close_notify alert if the socket takes it now, unless the connection failed.
+    // Queues the close_notify alert, unless the connection failed.
     void close_notify();
+    // Sends what is gathered: done once all of it is out.
+    TlsProgress flush();
 
     // Bytes that came from and went to the socket so far, handshake included: a connection
     // that moves bytes is making progress.
@@ -52,6 +58,8 @@ class TlsSession {
 
     const Socket& socket_;  // OpenSSL's BIO points at this object until ssl_ is freed
     std::unique_ptr<ssl_st, SslFree> ssl_;
+    std::string output_;      // encrypted bytes not yet sent
+    size_t output_sent_ = 0;  // of output_
     uint64_t socket_bytes_ = 0;
     bool failed_ = false;
 

@@ -373,12 +373,17 @@ class TlsSessionEnd : public ::testing::Test {
         }
     }
 
-    bool write_all(TlsSession& session, const std::string& bytes) {
-        for (;;) {
-            const TlsProgress progress = session.write(bytes);
-            if (progress == TlsProgress::done) return true;
+    // Writes `bytes` and close_notify and sends them.
+    bool answer_and_close(TlsSession& session, const std::string& bytes) {
+        TlsProgress progress;
+        while ((progress = session.write(bytes)) != TlsProgress::done) {
             if (progress == TlsProgress::failed || !wait_for_socket(progress, LIMIT)) return false;
         }
+        session.close_notify();
+        while ((progress = session.flush()) != TlsProgress::done) {
+            if (progress == TlsProgress::failed || !wait_for_socket(progress, LIMIT)) return false;
+        }
+        return true;
     }
 
     std::shared_ptr<const TlsServerConfig> config_;
@@ -399,8 +404,7 @@ TEST_F(TlsSessionEnd, CloseNotifyReadsAsEndOfStream) {
     const auto [data, last] = read_all(*session.value());
     EXPECT_EQ(data, "hello");
     EXPECT_EQ(last, TlsProgress::ended) << "close_notify is a clean end";
-    EXPECT_TRUE(write_all(*session.value(), "bye"));
-    session.value()->close_notify();
+    EXPECT_TRUE(answer_and_close(*session.value(), "bye"));
     server_.reset();
     EXPECT_EQ(client.get(), "bye");
 }
@@ -420,8 +424,7 @@ TEST_F(TlsSessionEnd, EndWithoutCloseNotifyStillTakesTheAnswer) {
     const auto [data, last] = read_all(*session.value());
     EXPECT_EQ(data, "partial");
     EXPECT_EQ(last, TlsProgress::ended) << "the end of the stream";
-    EXPECT_TRUE(write_all(*session.value(), "answer"));
-    session.value()->close_notify();
+    EXPECT_TRUE(answer_and_close(*session.value(), "answer"));
     server_.reset();
     EXPECT_EQ(client.get(), "answer");
 }
@@ -447,8 +450,7 @@ TEST_F(TlsSessionEnd, SilenceLeavesTheConnectionUsable) {
     }
     EXPECT_EQ(data, "part");
     EXPECT_EQ(read_all(*session.value(), milliseconds(300)).second, TlsProgress::want_read);
-    EXPECT_TRUE(write_all(*session.value(), "late answer"));
-    session.value()->close_notify();
+    EXPECT_TRUE(answer_and_close(*session.value(), "late answer"));
     server_.reset();
     EXPECT_EQ(client.get(), "late answer");
 }
