@@ -51,10 +51,10 @@ ConnectionLoop::~ConnectionLoop() {
 }
 
 void ConnectionLoop::post(std::function<void()> task) {
-    {
-        std::lock_guard guard(posted_lock_);
-        posted_.push_back(std::move(task));
-    }
+    // Woken under the lock: a loop that serves one connection and then ends cannot take the
+    // task, finish and be gone before the wake-up has been sent.
+    std::lock_guard guard(posted_lock_);
+    posted_.push_back(std::move(task));
     poller_->wake();
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/connection.h"
+#include "server/open_file_limit.h"
 #include "server/plain_redirect.h"
 
 namespace {
@@ -119,6 +120,23 @@ TEST(ConnectionSlot, OneClientCannotTakeEveryPlace) {
     // Nothing of the client is left behind: it gets its full share again.
     EXPECT_EQ(claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT).size(),
               static_cast<size_t>(MAX_UNREAD_CONNECTIONS_PER_CLIENT));
+}
+
+// The places follow the open-file limit, and a limit too low for MAX_CONNECTIONS is told.
+TEST(OpenFileLimit, SizesThePlacesAndSaysWhenTheyAreFewer) {
+    EXPECT_EQ(fit_connections_to_open_file_limit(1024),
+              "Open-file limit is 1024, below 8192: at most 960 connections can be held at once.");
+    EXPECT_EQ(connection_capacity(), 1024 - RESERVED_OPEN_FILES);
+    EXPECT_EQ(fit_connections_to_open_file_limit(WANTED_OPEN_FILES), std::nullopt)
+        << "enough descriptors for what the receiver wants: nothing to say";
+    EXPECT_EQ(connection_capacity(), WANTED_OPEN_FILES - RESERVED_OPEN_FILES);
+    EXPECT_EQ(fit_connections_to_open_file_limit(1L << 20), std::nullopt);
+    EXPECT_EQ(connection_capacity(), MAX_CONNECTIONS) << "never more than the fixed cap";
+    EXPECT_TRUE(fit_connections_to_open_file_limit(10).has_value());
+    EXPECT_EQ(connection_capacity(), 1) << "a place for one connection, whatever the limit";
+    EXPECT_EQ(fit_connections_to_open_file_limit(std::nullopt), std::nullopt);
+    EXPECT_EQ(connection_capacity(), 1) << "no limit known: left as it was";
+    set_connection_capacity(MAX_CONNECTIONS);
 }
 
 }  // namespace
