@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 # Tests that run code on several threads at once: the log queue and delivery lock, the
 # connection places, the server's restarts, deadlines and TLS streams, and the loaded receiver.
-CONCURRENCY_TESTS='^(LogQueue|Delivery|ConnectionSlot|StartServer|ConnectionDeadline|TlsStreamEnd|ReceiverLoad)\.'
+CONCURRENCY_TESTS='^(LogQueue|Delivery|ConnectionSlot|StartServer|ConnectionDeadline|TlsSessionEnd|ReceiverLoad)\.'
 
 failed=0
 run() {  # build-dir ctest-arguments...
