@@ -28,7 +28,7 @@ struct ConnectionLimits {
     std::chrono::milliseconds linger_time{1000};
 };
 
-// Connections held at once, process-wide; the accept loop closes any beyond this at once.
+// Connections held at once, process-wide; the event loops close any beyond this at once.
 // Fewer when the open-file limit does not allow this many (set_connection_capacity).
 inline constexpr int MAX_CONNECTIONS = 8192;
 // Connections from one client address (IPv4) whose request has not been read in full yet:

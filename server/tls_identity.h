@@ -17,7 +17,7 @@ struct SslContextFree {
     void operator()(ssl_ctx_st* context) const;
 };
 
-// Read-only after build_tls_config; shared by the accept loop and its connection threads.
+// Read-only after build_tls_config; shared by the event loops and the connections they serve.
 struct TlsServerConfig {
     std::unique_ptr<ssl_ctx_st, SslContextFree> context;
 };

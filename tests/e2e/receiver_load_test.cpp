@@ -209,7 +209,7 @@ std::vector<std::string> run_scanning_clients(uint16_t port, const std::string& 
 TEST(ReceiverLoad, SoakAnswersEveryScanOnceAndLeavesNothingBehind) {
     constexpr int CLIENTS = 16;
     constexpr int SCANS = 200;
-    // Resident memory may grow this much, plus what each connection thread started during the
+    // Resident memory may grow this much, plus what each worker thread started during the
     // soak holds (its stack and allocator arena): a leak of a kilobyte per connection over 3200
     // connections shows well above it, allocator noise stays below.
     constexpr size_t RSS_SLACK_KIB = 2048;
@@ -223,8 +223,8 @@ TEST(ReceiverLoad, SoakAnswersEveryScanOnceAndLeavesNothingBehind) {
     const ProcessUsage idle = usage();
     ASSERT_GT(idle.resident_kib, 0u);
 
-    // The warm-up brings up the connection threads and their allocator arenas, which then wait
-    // for further connections: the soak is measured from a receiver that has served 16 at once.
+    // The warm-up brings up the worker threads and their allocator arenas, which then wait
+    // for further scans: the soak is measured from a receiver that has served 16 at once.
     EXPECT_TRUE(run_scanning_clients(receiver.port, "WARM-", CLIENTS, 20).empty());
     ASSERT_TRUE(wait_until([&] { return usage().open_fds == idle.open_fds; }, ANSWER_LIMIT));
     const ProcessUsage before = usage();

@@ -151,8 +151,8 @@ class QuietClients(unittest.TestCase):
         self.assertEqual(ping().status, 200)
 
     def test_silent_client_is_disconnected(self):
-        # The receive time-out (SO_RCVTIMEO in milliseconds) ends the wait; a wrong unit
-        # would keep the connection open far longer than this test waits.
+        # The 5 s receive time-out ends the wait; one taken in the wrong unit would keep the
+        # connection open far longer than this test waits.
         with socket.create_connection(("127.0.0.1", receiver.port), timeout=30) as client:
             self.assertEqual(client.recv(1), b"", "the receiver answered a silent client")
         self.assertEqual(ping().status, 200)
