@@ -12,12 +12,16 @@ namespace {
 
 // An idle thread ends after this long without a job.
 constexpr std::chrono::seconds IDLE_THREAD_LIFETIME{60};
+// Beyond this many threads, jobs wait for one: a desktop that hangs holds these, not one
+// thread per scan that keeps coming.
+constexpr size_t MAX_WORKER_THREADS = 64;
 
 struct JobQueue {
     std::mutex lock;
     std::condition_variable arrived;
     std::deque<std::function<void()>> jobs;
     size_t idle_threads = 0;
+    size_t threads = 0;
 };
 
 // Every worker holds the queue too, so it outlives static destruction at exit while
@@ -41,6 +45,8 @@ void worker_thread(std::shared_ptr<JobQueue> shared_queue, std::function<void()>
         if (!queue.jobs.empty()) {
             job = std::move(queue.jobs.front());
             queue.jobs.pop_front();
+        } else {
+            --queue.threads;
         }
     }
 }
@@ -50,19 +56,18 @@ void worker_thread(std::shared_ptr<JobQueue> shared_queue, std::function<void()>
 bool run_on_worker(std::function<void()>& job) {
     std::shared_ptr<JobQueue> shared_queue = job_queue();
     JobQueue& queue = *shared_queue;
-    {
-        std::lock_guard guard(queue.lock);
-        if (queue.idle_threads > queue.jobs.size()) {
-            queue.jobs.push_back(std::move(job));
-            queue.arrived.notify_one();
-            return true;
-        }
+    std::lock_guard guard(queue.lock);
+    if (queue.idle_threads > queue.jobs.size() || queue.threads >= MAX_WORKER_THREADS) {
+        queue.jobs.push_back(std::move(job));
+        queue.arrived.notify_one();
+        return true;
     }
     try {
         std::thread(worker_thread, std::move(shared_queue), job).detach();
-        job = nullptr;
-        return true;
     } catch (const std::system_error&) {
         return false;  // the caller still holds the job
     }
+    ++queue.threads;
+    job = nullptr;
+    return true;
 }

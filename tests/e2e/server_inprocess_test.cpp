@@ -168,8 +168,8 @@ TEST(StartServer, PortChangeUnderLoadLosesNoScan) {
     EXPECT_EQ(state->received_count.load(), answered) << "each answered scan counted once";
 }
 
-// Typing that takes its time holds only its own connection: other clients' pings are
-// answered meanwhile, and the scan is answered once typed.
+// Typing that takes its time holds only the scans: other clients' pings are answered
+// meanwhile, and every scan, also those beyond the worker threads, is answered once typed.
 TEST(StartServer, SlowDeliveryDoesNotHoldOtherClients) {
     struct Latch {
         std::mutex lock;
@@ -204,7 +204,18 @@ TEST(StartServer, SlowDeliveryDoesNotHoldOtherClients) {
         std::unique_lock guard(latch->lock);
         ASSERT_TRUE(latch->changed.wait_for(guard, LIMIT, [&] { return latch->typing; }));
     }
-    // Two seconds of pings from another client while the scan is being typed.
+    // More scans than there are worker threads wait meanwhile, from five more clients, each
+    // sending as many at once as one client may.
+    constexpr int WAITING = 5 * MAX_UNREAD_CONNECTIONS_PER_CLIENT;
+    std::vector<std::future<std::string>> waiting;
+    for (int i = 0; i < WAITING; ++i) {
+        waiting.push_back(std::async(std::launch::async, [port = state->port.load(), i] {
+            return https_exchange(port,
+                                  scan_request("{\"text\":\"WAITING-" + std::to_string(i) + "\"}"),
+                                  "127.0.0." + std::to_string(3 + i % 5));
+        }));
+    }
+    // Two seconds of pings from another client while the scans wait for the typing.
     int pings = 0;
     for (const auto until = SteadyClock::now() + std::chrono::seconds(2);
          SteadyClock::now() < until; ++pings) {
@@ -216,6 +227,8 @@ TEST(StartServer, SlowDeliveryDoesNotHoldOtherClients) {
     EXPECT_EQ(scan.wait_for(milliseconds(0)), std::future_status::timeout) << "still typing";
     latch->release();
     EXPECT_TRUE(starts_with(scan.get(), "HTTP/1.1 200 OK\r\n"));
+    for (auto& reply : waiting) EXPECT_TRUE(starts_with(reply.get(), "HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(state->received_count.load(), 1u + WAITING) << "every waiting scan delivered";
 }
 
 // One accepted server-side socket and the client connected to it.
