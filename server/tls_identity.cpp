@@ -246,6 +246,9 @@ std::vector<std::string> tls_san_names(const std::string& host_name,
 Result<std::shared_ptr<const TlsServerConfig>> build_tls_config(ReceiverState& state) {
     using Out = Result<std::shared_ptr<const TlsServerConfig>>;
     const std::vector<AdapterEntry> adapters = snapshot_adapters(state);
+    // The event loops use OpenSSL until the process ends; its clean-up at exit would free
+    // the library's locks under them.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
     ERR_clear_error();
 
     auto san_names = new_san_extension_value(tls_san_names(host_display_name(), adapters));

@@ -212,8 +212,8 @@ TEST(ReceiverLoad, SoakAnswersEveryScanOnceAndLeavesNothingBehind) {
     // Resident memory may grow this much, plus what each worker thread started during the
     // soak holds (its stack and allocator arena): a leak of a kilobyte per connection over 3200
     // connections shows well above it, allocator noise stays below.
-    constexpr size_t RSS_SLACK_KIB = 2048;
-    constexpr size_t RSS_PER_NEW_THREAD_KIB = 256;
+    [[maybe_unused]] constexpr size_t RSS_SLACK_KIB = 2048;
+    [[maybe_unused]] constexpr size_t RSS_PER_NEW_THREAD_KIB = 256;
     ReceiverProcess receiver = start_receiver_process();
     ASSERT_TRUE(receiver.process);
     // All zero once the process is gone, which fails every comparison below.
