@@ -61,7 +61,7 @@ class RequestReader {
     // still lacks, so that nothing beyond the request is ever read. 0 once decided.
     size_t wanted() const;
     // The request line and headers are in (true from then on, even once decided).
-    bool head_complete() const { return phase_ == Phase::body || head_done_; }
+    bool head_complete() const { return head_done_; }
     HttpRequest take_request() { return std::move(request_); }
 
   private:
