@@ -4,11 +4,11 @@
 #include <string>
 #include <thread>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 #include "net/endpoint.h"
-#include "server/listener.h"
+#include "server/server_start.h"
 #include "server/open_file_limit.h"
-#include "server/pairing_key.h"
+#include "receiver/pairing_key.h"
 
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
                                               std::FILE* headless_output) {

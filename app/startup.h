@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/receiver_settings.h"
+#include "receiver/command_line.h"
 #include "ui/qr_code.h"
 
 struct ReceiverState;

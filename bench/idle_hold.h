@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/result.h"
+#include "core/result.h"
 
 // Opens `count` TCP connections to 127.0.0.1:{port} that send nothing, from as many loopback
 // source addresses as the per-address cap of unread connections needs; then posts one scan

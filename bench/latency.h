@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/result.h"
+#include "core/result.h"
 
 enum class LatencyRequest { scan, ping };
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/result.h"
+#include "core/result.h"
 #include "server/openssl_handles.h"
-#include "server/socket.h"
+#include "platform/socket.h"
 
 using SslContext = OpenSslPtr<SSL_CTX, SSL_CTX_free>;
 

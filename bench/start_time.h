@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/result.h"
+#include "core/result.h"
 
 // Starts `receiver` headless on `port` `runs` times, one after the other, each time ending it
 // by its PID once the line is read, and prints "start_median_ms", "start_min_ms" and

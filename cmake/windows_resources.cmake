@@ -9,6 +9,8 @@ set(RESOURCE_DIR ${PROJECT_SOURCE_DIR}/app/resources)
 set(icon_source ${RESOURCE_DIR}/receiver-icon.svg)
 set(icon_dir ${PROJECT_BINARY_DIR}/generated/icon)
 set(ICON_FILE ${icon_dir}/receiver.ico)
+# The ids the window code uses too, so they live with it.
+set(RESOURCE_IDS_HEADER ${PROJECT_SOURCE_DIR}/ui/win32/resource_ids.h)
 
 # 256 goes in as PNG, as Windows expects of that size; the small ones as bitmaps.
 set(icon_commands COMMAND ${CMAKE_COMMAND} -E make_directory ${icon_dir})
@@ -34,4 +36,4 @@ add_custom_command(
 set(windows_resource_script ${PROJECT_BINARY_DIR}/generated/receiver.rc)
 configure_file(${RESOURCE_DIR}/receiver.rc.in ${windows_resource_script} @ONLY)
 set_source_files_properties(${windows_resource_script} PROPERTIES
-    OBJECT_DEPENDS "${ICON_FILE};${RESOURCE_DIR}/receiver.manifest;${RESOURCE_DIR}/resource_ids.h")
+    OBJECT_DEPENDS "${ICON_FILE};${RESOURCE_DIR}/receiver.manifest;${RESOURCE_IDS_HEADER}")

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/utf8.h"
+#include "core/utf8.h"
 
 namespace {
 

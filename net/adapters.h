@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "net/adapter_candidates.h"
+#include "platform/adapter_candidates.h"
 #include "net/adapter_entry.h"
 
 // Searched in the lower-cased adapter name; any hit marks a virtual or tunnel adapter.

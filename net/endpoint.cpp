@@ -1,26 +1,11 @@
 #include "net/endpoint.h"
 
-#include <mutex>
-
-#include "app/receiver_state.h"
-#include "net/adapter_candidates.h"
 #include "net/adapters.h"
-#include "net/environment.h"
+#include "platform/adapter_candidates.h"
+#include "platform/environment_variables.h"
 
 std::vector<AdapterEntry> list_lan_adapters() {
     return rank_lan_adapters(list_adapter_candidates());
-}
-
-std::string selected_lan_ip(ReceiverState& state) {
-    std::lock_guard lock(state.adapters_lock);
-    if (state.adapters.empty()) return FALLBACK_ADAPTER.address;
-    const size_t index = state.selected_adapter.load(std::memory_order_relaxed);
-    return state.adapters[index < state.adapters.size() ? index : 0].address;
-}
-
-std::string pairing_url(ReceiverState& state) {
-    return pairing_url_for(selected_lan_ip(state), state.port.load(std::memory_order_relaxed),
-                           state.pairing_key);
 }
 
 std::string pairing_url_for(const std::string& ip, uint16_t port, const std::string& pairing_key) {

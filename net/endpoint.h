@@ -8,19 +8,11 @@
 
 #include "net/adapter_entry.h"
 
-struct ReceiverState;
-
 // The filtered and ranked adapter list; never empty ("Localhost" / "127.0.0.1" as fallback).
 std::vector<AdapterEntry> list_lan_adapters();
 
-// The address of the selected adapter (the first one when the index is out of range,
-// "127.0.0.1" when the list is empty). Takes the adapter lock for the copy.
-std::string selected_lan_ip(ReceiverState& state);
-
-// "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint, for the current state; with
-// a pairing key the endpoint carries it ("/api/scan?key=..."). Computed afresh on every call,
-// so it follows the adapter choice and the port at once.
-std::string pairing_url(ReceiverState& state);
+// "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint; with a pairing key the
+// endpoint carries it ("/api/scan?key=...").
 // `pairing_key` is base64url, which needs no encoding.
 std::string pairing_url_for(const std::string& ip, uint16_t port,
                             const std::string& pairing_key = "");

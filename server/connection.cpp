@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <mutex>
-#include <unordered_map>
 #include <utility>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 #include "net/adapters.h"
 #include "net/endpoint.h"
 #include "server/connection_loop.h"
 #include "server/plain_redirect.h"
-#include "server/poller.h"
+#include "platform/poller.h"
 #include "server/routes.h"
 #include "server/tls_identity.h"
 #include "server/tls_session.h"
@@ -24,82 +21,7 @@ constexpr unsigned char TLS_HANDSHAKE_RECORD = 0x16;
 // After an answer: how much of the client's leftover bytes are read and dropped.
 constexpr size_t LINGER_BYTES = 64 * 1024;
 
-std::atomic<int> active_connections{0};
-std::atomic<int> capacity{MAX_CONNECTIONS};
-
-struct ClientPlaces {
-    int unread = 0;
-    int open = 0;
-};
-
-// Only clients with a connection open have an entry, so the table stays small.
-struct ClientTable {
-    std::mutex lock;
-    std::unordered_map<uint32_t, ClientPlaces> places;
-};
-
-ClientTable& client_table() {
-    static ClientTable* const table = new ClientTable();  // never destroyed: threads outlive exit
-    return *table;
-}
-
 }  // namespace
-
-std::optional<ConnectionSlot> ConnectionSlot::claim(uint32_t client_ipv4) {
-    if (active_connections.fetch_add(1) >= capacity.load()) {
-        active_connections.fetch_sub(1);
-        return std::nullopt;
-    }
-    ClientTable& table = client_table();
-    std::lock_guard guard(table.lock);
-    ClientPlaces& places = table.places[client_ipv4];
-    if (places.unread >= MAX_UNREAD_CONNECTIONS_PER_CLIENT ||
-        places.open >= MAX_CONNECTIONS_PER_CLIENT) {
-        if (places.open == 0) table.places.erase(client_ipv4);
-        active_connections.fetch_sub(1);
-        return std::nullopt;
-    }
-    ++places.unread;
-    ++places.open;
-    return ConnectionSlot(client_ipv4);
-}
-
-ConnectionSlot::ConnectionSlot(ConnectionSlot&& other) noexcept
-    : client_(other.client_),
-      held_(std::exchange(other.held_, false)),
-      unread_(std::exchange(other.unread_, false)) {}
-
-void ConnectionSlot::mark_request_read() {
-    if (!held_ || !unread_) return;
-    ClientTable& table = client_table();
-    std::lock_guard guard(table.lock);
-    --table.places[client_].unread;
-    unread_ = false;
-}
-
-ConnectionSlot::~ConnectionSlot() {
-    if (!held_) return;
-    {
-        ClientTable& table = client_table();
-        std::lock_guard guard(table.lock);
-        auto entry = table.places.find(client_);
-        if (unread_) --entry->second.unread;
-        if (--entry->second.open == 0) table.places.erase(entry);
-    }
-    active_connections.fetch_sub(1);
-}
-
-int active_connection_count() {
-    return active_connections.load();
-}
-
-void set_connection_capacity(int places) {
-    capacity = std::clamp(places, 1, MAX_CONNECTIONS);
-}
-
-int connection_capacity() {
-    return capacity.load();
-}
 
 Connection::Connection(Socket socket, ConnectionSlot slot, std::shared_ptr<ReceiverState> state,
                        std::shared_ptr<const TlsServerConfig> config,
@@ -320,15 +242,4 @@ ConnectionWait Connection::linger() {
         lingered_bytes_ += static_cast<size_t>(n);
     }
     return {};
-}
-
-void serve_connection(Socket socket, ConnectionSlot& slot,
-                      const std::shared_ptr<ReceiverState>& state,
-                      const std::shared_ptr<const TlsServerConfig>& config,
-                      const ConnectionLimits& limits) {
-    auto loop = ConnectionLoop::create();
-    if (!loop.ok() || !set_nonblocking(socket, true).ok()) return;
-    loop.value()->adopt(
-        std::make_unique<Connection>(std::move(socket), std::move(slot), state, config, limits));
-    loop.value()->run_while_serving();
 }

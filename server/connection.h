@@ -9,8 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/socket.h"
+#include "server/connection_admission.h"
 #include "server/http.h"
-#include "server/socket.h"
 
 struct ReceiverState;
 struct TlsServerConfig;
@@ -27,43 +28,6 @@ struct ConnectionLimits {
     // After the answer, the client's leftover bytes are read and dropped for this long.
     std::chrono::milliseconds linger_time{1000};
 };
-
-// Connections held at once, process-wide; the event loops close any beyond this at once.
-// Fewer when the open-file limit does not allow this many (set_connection_capacity).
-inline constexpr int MAX_CONNECTIONS = 8192;
-// Connections from one client address (IPv4) whose request has not been read in full yet:
-// idle, slow or dribbling ones. One more from that address is closed at once, so no single
-// client can take the places that every other client needs.
-inline constexpr int MAX_UNREAD_CONNECTIONS_PER_CLIENT = 16;
-// All connections from one client address, those being answered and closed included. A
-// client that waits for each answer before connecting again never has more than twice
-// MAX_UNREAD_CONNECTIONS_PER_CLIENT; this only stops one that never lets its answers end.
-inline constexpr int MAX_CONNECTIONS_PER_CLIENT = 4 * MAX_UNREAD_CONNECTIONS_PER_CLIENT;
-
-// A claim on one of the places and on one of its client's places, given back on destruction.
-class ConnectionSlot {
-  public:
-    static std::optional<ConnectionSlot> claim(uint32_t client_ipv4);
-    ConnectionSlot(ConnectionSlot&& other) noexcept;
-    ConnectionSlot& operator=(ConnectionSlot&&) = delete;
-    ~ConnectionSlot();
-
-    uint32_t client_ipv4() const { return client_; }
-    // The request has been read in full: the client's unread place is given back before the
-    // answer can reach it, so its next connection never finds this one still counted.
-    void mark_request_read();
-
-  private:
-    explicit ConnectionSlot(uint32_t client) : client_(client) {}
-    uint32_t client_;
-    bool held_ = true;
-    bool unread_ = true;
-};
-
-int active_connection_count();
-// At most MAX_CONNECTIONS; the default is MAX_CONNECTIONS.
-void set_connection_capacity(int capacity);
-int connection_capacity();
 
 // What a connection waits for next.
 struct ConnectionWait {
@@ -131,10 +95,3 @@ class Connection {
     bool answer_encrypted_ = false;  // TLS: all of the answer is with the session
     size_t lingered_bytes_ = 0;
 };
-
-// Serves one connection to its end on the calling thread, with a loop of its own. `slot` is
-// taken over.
-void serve_connection(Socket socket, ConnectionSlot& slot,
-                      const std::shared_ptr<ReceiverState>& state,
-                      const std::shared_ptr<const TlsServerConfig>& config,
-                      const ConnectionLimits& limits = {});

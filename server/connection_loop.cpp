@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 #include "server/routes.h"
 #include "server/worker_threads.h"
 

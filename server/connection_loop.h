@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "server/connection.h"
-#include "server/poller.h"
+#include "platform/poller.h"
 
 // One started server's listening socket, watched by every loop until a later start replaces
 // it. Closed when the last loop lets go of it.

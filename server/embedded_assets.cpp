@@ -46,11 +46,3 @@ const EmbeddedAsset* find_embedded_asset(std::string_view path) {
                               [path](const EmbeddedAsset& asset) { return asset.path == path; });
     return found == table.end() ? nullptr : &*found;
 }
-
-std::string_view embedded_file(std::string_view file_name) {
-    if (file_name.empty() || file_name.starts_with('/')) return {};
-    for (const EmbeddedAsset& asset : EMBEDDED_ASSETS) {
-        if (asset.path.substr(1) == file_name) return asset.bytes;
-    }
-    return {};
-}

@@ -21,6 +21,3 @@ extern const std::string_view DECODER_PATH_PREFIX;
 
 // A page of web/ or a file of the decoder; nullptr for any other path.
 const EmbeddedAsset* find_embedded_asset(std::string_view path);
-
-// Bytes of a file of web/ by its name ("index.html"); empty when there is none.
-std::string_view embedded_file(std::string_view file_name);

@@ -1,16 +1,12 @@
-// HTTP/1.1 framing: one request read from a stream, one response written back.
+// HTTP/1.1 framing: one request taken from bytes as they arrive, one response as bytes.
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "server/byte_stream.h"
-
-struct ReceiverState;
+#include "core/result.h"
 
 inline constexpr size_t MAX_BODY_BYTES = 65536;
 inline constexpr size_t READ_BUFFER_BYTES = 8192;
@@ -45,8 +41,8 @@ struct ReadResult {
     HttpRequest request;
 };
 
-// One request, taken from bytes as they arrive, in pieces of any size: the parser behind
-// read_request, and what an event loop feeds straight from its connections.
+// One request, taken from bytes as they arrive, in pieces of any size: what an event loop
+// feeds straight from its connections.
 class RequestReader {
   public:
     // The next bytes of the stream. The outcome once the request is decided, nullopt while
@@ -80,21 +76,11 @@ class RequestReader {
     HttpRequest request_;
 };
 
-ReadResult read_request(ByteStream& stream);
-
-// The fixed header block, then the body, then a flush. Stops at the first failed write.
-Status write_response(ByteStream& stream, const HttpResponse& response);
-
 // The 400 for a body shorter than its Content-Length.
 HttpResponse incomplete_body_response();
 
-using Router = std::function<HttpResponse(const HttpRequest&)>;
+// The fixed header block of a response, up to and including its blank line.
+std::string response_head(const HttpResponse& response);
 
 // The whole response as it goes on the wire: header block and body.
 std::string response_bytes(const HttpResponse& response);
-
-// Reads one request, answers it through `route` (or with the 400 for a short body).
-// `client_address` is handed on in the request.
-void serve_request(ByteStream& stream, const Router& route, const std::string& client_address = "");
-void serve_request(ByteStream& stream, const std::shared_ptr<ReceiverState>& state,
-                   const std::string& client_address = "");

@@ -5,15 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "platform/open_file_limit.h"
+
 // Below this, the start-up log says how many connections can be held.
 inline constexpr long WANTED_OPEN_FILES = 8192;
 // Descriptors kept for everything that is not a connection: listeners, the event loops'
 // own, the display, the log.
 inline constexpr long RESERVED_OPEN_FILES = 64;
-
-// Raises the soft limit to the hard one. Returns the limit now in force, or nothing where
-// the system has no such limit for sockets (Windows).
-std::optional<long> raise_open_file_limit();
 
 // Sets the connection places from the limit; returns the start-up log line when the limit
 // is below WANTED_OPEN_FILES, and nothing otherwise.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/utf8.h"
+#include "core/utf8.h"
 
 std::string redirect_target(std::string_view line, bool over_long) {
     if (over_long || !is_valid_utf8(line)) return "/";

@@ -10,7 +10,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 #include "net/endpoint.h"
 #include "server/openssl_handles.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/result.h"
+#include "core/result.h"
 #include "net/adapter_entry.h"
 
 struct ReceiverState;

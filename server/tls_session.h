@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/result.h"
-#include "server/socket.h"
+#include "core/result.h"
+#include "platform/socket.h"
 
 struct ssl_st;
 struct TlsServerConfig;

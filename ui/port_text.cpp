@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "app/utf8.h"
+#include "core/utf8.h"
 
 std::optional<uint16_t> port_from_text(std::string_view utf8) {
     const std::string text = utf8_lossy(utf8);  // trimming needs valid UTF-8

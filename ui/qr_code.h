@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/result.h"
+#include "core/result.h"
 
 // A square symbol of `size` × `size` modules without its quiet zone, read row by row.
 struct QrGrid {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/typing_options.h"
+#include "desktop/typing_options.h"
 
 // Control identifiers; labels have identifier 0.
 inline constexpr int IDC_ADAPTER = 101;

@@ -13,15 +13,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/receiver_settings.h"
-#include "app/receiver_state.h"
+#include "receiver/command_line.h"
+#include "receiver/receiver_state.h"
 #include "server/connection.h"
-#include "server/listener.h"
+#include "server/server_start.h"
 #include "server/tls_identity.h"
 #include "server/tls_session.h"
 #include "tests/support/net_client.h"
 #include "tests/support/process.h"
 #include "tests/support/receiver_process.h"
+#include "tests/support/serve_connection.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/receiver_settings.h"
+#include "receiver/command_line.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -14,9 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/receiver_state.h"
-#include "app/utf8.h"
+#include "receiver/receiver_state.h"
+#include "core/utf8.h"
 #include "server/connection.h"
+#include "tests/support/serve_connection.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 #include "server/http.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/unit/memory_stream.h"

@@ -1,5 +1,7 @@
 #include "tests/support/net_client.h"
 
+#include "platform/socket.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -139,8 +141,7 @@ std::unique_ptr<TlsConnection> TlsConnection::open(uint16_t port, const TlsOptio
 std::unique_ptr<TlsConnection> TlsConnection::over(int fd, const TlsOptions& options) {
     // OpenSSL writes with write(): a server that closed the connection must fail the test's
     // write, not end the test process.
-    static const bool sigpipe_ignored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    (void)sigpipe_ignored;
+    (void)prepare_sockets();
     auto handles = std::make_unique<Handles>();
     handles->fd = fd;
     set_receive_timeout(handles->fd, milliseconds(30000));

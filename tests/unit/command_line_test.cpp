@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/receiver_settings.h"
+#include "receiver/command_line.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "server/embedded_assets.h"
 
+#include "tests/support/embedded_file.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>

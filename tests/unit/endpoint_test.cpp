@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/receiver_state.h"
-#include "net/environment.h"
+#include "receiver/receiver_state.h"
+#include "platform/environment_variables.h"
 
 namespace {
 

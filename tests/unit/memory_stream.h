@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/byte_stream.h"
+#include "tests/support/blocking_http.h"
 
 struct MemoryStream : ByteStream {
     enum class AtEnd {

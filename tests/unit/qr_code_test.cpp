@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/utf8.h"
+#include "core/utf8.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 
 namespace {
 

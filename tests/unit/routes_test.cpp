@@ -9,10 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/receiver_state.h"
+#include "receiver/receiver_state.h"
 #include "memory_stream.h"
 #include "server/embedded_assets.h"
-#include "server/pairing_key.h"
+#include "tests/support/embedded_file.h"
+#include "core/text_codes.h"
+#include "receiver/pairing_key.h"
 
 using namespace std::string_view_literals;
 

@@ -6,9 +6,10 @@
 #include <mutex>
 #include <thread>
 
-#include "app/receiver_state.h"
-#include "app/scan_delivery.h"
-#include "app/x11_text.h"
+#include "desktop/key_events.h"
+#include "desktop/x11/x11_text.h"
+#include "receiver/receiver_state.h"
+#include "receiver/scan_delivery.h"
 
 namespace {
 
@@ -199,22 +200,21 @@ TEST(X11Text, Latin1ForTheStringTarget) {
     EXPECT_EQ(latin1_from_utf8("a\r\nb"), "a\r\nb");
 }
 
-TEST(X11Text, TypingRequestFromKeyEvents) {
-    auto request = typing_request_from_key_events(key_events_for_text("x\xF0\x9F\x98\x80", true));
-    ASSERT_TRUE(request.ok());
-    EXPECT_EQ(request.value().text, "x\xF0\x9F\x98\x80") << "surrogate pairs join again";
-    EXPECT_EQ(request.value().suffix, NamedKey::return_key);
-
-    request = typing_request_from_key_events(key_events_for_text("ab", false));
-    ASSERT_TRUE(request.ok());
-    EXPECT_EQ(request.value().suffix, NamedKey::none);
-    request = typing_request_from_key_events({{0x09, 0, 0}, {0x09, 0, KEY_FLAG_KEYUP}});
-    ASSERT_TRUE(request.ok());
-    EXPECT_EQ(request.value().suffix, NamedKey::tab);
-
-    EXPECT_FALSE(typing_request_from_key_events({ENTER_DOWN, ENTER_UP, down('a'), up('a')}).ok())
-        << "a named key comes last";
-    EXPECT_FALSE(typing_request_from_key_events({{0x41, 0, 0}}).ok()) << "unknown virtual key";
+TEST(X11Text, KeysymsForTypingJoinPrefixTextPostfixAndSuffix) {
+    EXPECT_EQ(keysyms_for_typing("x\xF0\x9F\x98\x80", true, {}),
+              (std::vector<uint32_t>{'x', 0x0101F600, KEYSYM_RETURN}))
+        << "one keysym per character, Return after";
+    EXPECT_EQ(keysyms_for_typing("ab", false, {}), (std::vector<uint32_t>{'a', 'b'}));
+    TypingOptions options;
+    options.suffix_key = SuffixKey::tab;
+    options.prefix = "<\r\n";
+    options.postfix = ">";
+    // Line breaks in the prefix are skipped like those of the text.
+    EXPECT_EQ(keysyms_for_typing("1\r\n", true, options),
+              (std::vector<uint32_t>{'<', '1', '>', KEYSYM_TAB}));
+    EXPECT_EQ(keysyms_for_typing("1", false, options), (std::vector<uint32_t>{'<', '1', '>'}));
+    EXPECT_EQ(keysyms_for_typing("\r\n", true, {}), (std::vector<uint32_t>{KEYSYM_RETURN}));
+    EXPECT_TRUE(keysyms_for_typing("", false, {}).empty());
 }
 
 TEST(KeyEvents, TabSuffixPrefixAndPostfix) {

@@ -11,8 +11,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include "app/receiver_settings.h"
-#include "app/receiver_state.h"
+#include "receiver/command_line.h"
+#include "receiver/receiver_state.h"
 #include "server/openssl_handles.h"
 #include "server/tls_identity.h"
 

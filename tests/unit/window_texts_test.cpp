@@ -1,6 +1,6 @@
 #include "ui/window_texts.h"
 
-#include "app/version.h"
+#include "core/version.h"
 
 #include <gtest/gtest.h>
 

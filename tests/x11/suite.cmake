@@ -7,7 +7,7 @@ target_link_libraries(quillmark_x11_text_sink PRIVATE X11::X11)
 
 add_executable(quillmark_x11_tests ${x11_tests_dir}/x11_desktop_test.cpp
     ${x11_tests_dir}/x_display.cpp ${e2e_support_sources})
-target_link_libraries(quillmark_x11_tests PRIVATE quillmark_core GTest::gtest_main)
+target_link_libraries(quillmark_x11_tests PRIVATE quillmark_test_support GTest::gtest_main)
 target_compile_definitions(quillmark_x11_tests PRIVATE
     QUILLMARK_RECEIVER_PATH="$<TARGET_FILE:quillmark-receiver>"
     QUILLMARK_TEXT_SINK_PATH="$<TARGET_FILE:quillmark_x11_text_sink>")

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "app/utf8.h"
+#include "core/utf8.h"
 #include "tests/support/net_client.h"
 #include "tests/support/receiver_process.h"
 #include "tests/x11/x_display.h"

@@ -1,0 +1,91 @@
+#include "receiver/command_line.h"
+
+#include <charconv>
+
+namespace {
+
+bool parse_port(const std::string& text, uint16_t& port) {
+    uint16_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || text.empty()) return false;
+    port = value;
+    return true;
+}
+
+}  // namespace
+
+CommandLine parse_command_line(const std::vector<std::string>& arguments) {
+    CommandLine result;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--port" || argument == "-p") {
+            // The value is consumed even when it does not parse, so it is never an option.
+            if (i + 1 < arguments.size()) parse_port(arguments[++i], result.settings.port);
+        } else if (argument == "--no-type") {
+            result.settings.auto_type = false;
+        } else if (argument == "--no-enter") {
+            result.settings.press_enter = false;
+        } else if (argument == "--no-copy") {
+            result.settings.copy_to_clipboard = false;
+        } else if (argument == "--headless") {
+            result.headless = true;
+        } else if (argument == "--pairing-key") {
+            result.pairing_key = true;
+        } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
+            if (!result.error.empty()) break;
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> split_windows_command_line(std::string_view line) {
+    std::vector<std::string> arguments;
+    size_t i = 0;
+    const auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+
+    // The program path: quotes group, backslashes are literal.
+    while (i < line.size() && is_blank(line[i])) ++i;
+    if (i < line.size()) {
+        std::string program;
+        bool quoted = false;
+        for (; i < line.size() && (quoted || !is_blank(line[i])); ++i) {
+            if (line[i] == '"') {
+                quoted = !quoted;
+            } else {
+                program += line[i];
+            }
+        }
+        arguments.push_back(std::move(program));
+    }
+
+    for (;;) {
+        while (i < line.size() && is_blank(line[i])) ++i;
+        if (i >= line.size()) break;
+        std::string argument;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !is_blank(line[i]))) {
+            size_t backslashes = 0;
+            while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
+            if (i < line.size() && line[i] == '"') {
+                // 2n backslashes + quote: n backslashes and a quote toggle;
+                // 2n+1 backslashes + quote: n backslashes and a literal quote.
+                argument.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    argument += '"';
+                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                    argument += '"';  // "" inside quotes is a literal quote
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                argument.append(backslashes, '\\');
+                if (i < line.size() && (quoted || !is_blank(line[i]))) argument += line[i++];
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}

@@ -1,0 +1,81 @@
+// The one object shared by the window thread and the server threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "receiver/delivery_queue.h"
+#include "desktop/desktop.h"
+#include "core/log_throttle.h"
+#include "receiver/command_line.h"
+#include "receiver/recent_scan_ids.h"
+#include "net/adapter_entry.h"
+
+// With a key delay, at most this many scans wait to be typed; later ones are refused.
+inline constexpr size_t MAX_WAITING_SCANS = 1000;
+
+struct ReceiverState {
+    std::atomic<uint64_t> received_count{0};
+    std::atomic<uint64_t> listener_generation{0};
+
+    std::mutex adapters_lock;
+    std::vector<AdapterEntry> adapters;  // fixed after start-up, never empty
+    std::atomic<size_t> selected_adapter{0};
+
+    std::mutex pending_log_lock;
+    std::vector<std::string> pending_log;
+    // Told after each queued line, on the thread that queued it; set by the window once it
+    // exists (it posts itself a message). Guarded by pending_log_lock.
+    std::function<void()> log_observer;
+
+    std::atomic<uint16_t> port{8080};
+    std::mutex delivery_lock;  // guards no data: makes one scan's clipboard + typing a unit
+    std::atomic<bool> auto_type{true};
+    std::atomic<bool> press_enter{true};
+    std::atomic<bool> copy_to_clipboard{true};
+    RecentScanIds delivered_scan_ids;  // own lock, never held with another
+    TypingOptions typing;              // fixed after start-up
+
+    // Headless mode: no window will ever drain the queue, so lines go straight here instead.
+    std::FILE* log_output = nullptr;
+    Desktop desktop = platform_desktop();
+
+    // With --pairing-key, the key every scan must carry; empty when none is asked. Set once at
+    // start-up, before the server starts.
+    std::string pairing_key;
+    // One "wrong pairing key" line per client address per 10 s.
+    LogThrottle refused_scan_log{std::chrono::seconds(10)};
+
+    // Last, so that its thread ends before anything it delivers with goes away.
+    DeliveryQueue paced_scans{MAX_WAITING_SCANS};
+};
+
+std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settings,
+                                                  std::vector<AdapterEntry> adapters);
+
+// Queues one display line (no terminator) and tells the log observer, from any thread.
+void push_log_line(ReceiverState& state, std::string line);
+
+// Sets the one observer of queued lines; it must not block (it runs under the queue's lock).
+void set_log_observer(ReceiverState& state, std::function<void()> observer);
+
+// Removes and returns every queued line in arrival order. Window thread only.
+std::vector<std::string> take_log_lines(ReceiverState& state);
+
+// "Port 8080  |  3 scan(s)"
+std::string status_line(ReceiverState& state);
+
+// The address of the selected adapter (the first one when the index is out of range,
+// "127.0.0.1" when the list is empty). Takes the adapter lock for the copy.
+std::string selected_lan_ip(ReceiverState& state);
+
+// "https://{ip}:{port}/?pc=" + the percent-encoded scan endpoint, for the current state; with
+// a pairing key the endpoint carries it ("/api/scan?key=..."). Computed afresh on every call,
+// so it follows the adapter choice and the port at once.
+std::string pairing_url(ReceiverState& state);

@@ -1,0 +1,69 @@
+#include "receiver/scan_delivery.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "receiver/receiver_state.h"
+
+namespace {
+
+std::string time_stamp_now() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return utc_time_stamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+}
+
+}  // namespace
+
+void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request) {
+    std::string outcome;
+    const auto add_outcome = [&outcome](std::string_view word) {
+        if (!outcome.empty()) outcome += " & ";
+        outcome += word;
+    };
+    {
+        // One scan's clipboard copy and keystrokes form a unit: two scans never interleave.
+        std::lock_guard lock(state.delivery_lock);
+        if (state.copy_to_clipboard.load(std::memory_order_relaxed) &&
+            state.desktop.copy_text(scan.text).ok()) {
+            add_outcome("Copied");
+        }
+        if (state.auto_type.load(std::memory_order_relaxed)) {
+            bool with_suffix = state.press_enter.load(std::memory_order_relaxed) &&
+                               press_enter_request != PressEnterRequest::no;
+            if (state.desktop.type_text(scan.text, with_suffix, state.typing).ok()) {
+                add_outcome(typed_outcome(with_suffix, state.typing.suffix_key));
+            }
+        }
+    }
+    state.received_count.fetch_add(1);
+    if (outcome.empty()) outcome = "Received";
+
+    push_log_line(state, scan_log_line(time_stamp_now(), scan, outcome));
+}
+
+void report_repeated_scan(ReceiverState& state, const Scan& scan) {
+    push_log_line(state, scan_log_line(time_stamp_now(), scan, "Already received"));
+}
+
+bool accept_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request) {
+    if (state.typing.key_delay_ms == 0) {
+        deliver_scan(state, scan, press_enter_request);
+        return true;
+    }
+    return state.paced_scans.post(
+        [&state, scan, press_enter_request] { deliver_scan(state, scan, press_enter_request); });
+}
+
+std::string utc_time_stamp(int64_t seconds_since_epoch) {
+    uint64_t s = seconds_since_epoch < 0 ? 0 : static_cast<uint64_t>(seconds_since_epoch);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(s / 3600 % 24),
+                  static_cast<unsigned>(s / 60 % 60), static_cast<unsigned>(s % 60));
+    return text;
+}
+
+std::string scan_log_line(const std::string& time_stamp, const Scan& scan,
+                          const std::string& outcome) {
+    return "[" + time_stamp + "] [" + scan.format + "] " + scan.text + " (" +
+           std::to_string(scan.confidence) + "% - " + outcome + ")";
+}

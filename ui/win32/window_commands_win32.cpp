@@ -1,0 +1,98 @@
+#include "ui/win32/window_win32.h"  // <windows.h> before <shellapi.h>
+
+#include <shellapi.h>
+
+#include <optional>
+
+#include "desktop/desktop.h"
+#include "core/version.h"
+#include "receiver/receiver_state.h"
+#include "core/utf8.h"
+#include "net/endpoint.h"
+#include "server/server_start.h"
+#include "ui/port_text.h"
+#include "ui/window_layout.h"
+#include "ui/window_texts.h"
+
+namespace {
+
+bool is_checked(HWND window, int id) {
+    return SendMessageW(GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// Only the advertised address changes: the server listens on every interface.
+void select_adapter(HWND window, ReceiverState& state) {
+    const LRESULT index = SendMessageW(GetDlgItem(window, IDC_ADAPTER), CB_GETCURSEL, 0, 0);
+    if (index < 0) return;
+    state.selected_adapter.store(size_t(index), std::memory_order_relaxed);
+    refresh_endpoint_views(window, state);
+}
+
+void apply_port(HWND window, const std::shared_ptr<ReceiverState>& state) {
+    // The whole text counts: a port followed by anything else is not a port.
+    const std::optional<uint16_t> port = port_from_text(control_text(window, IDC_PORT));
+    if (!port) return;
+    const uint16_t previous = state->port.exchange(*port, std::memory_order_relaxed);
+    const Status started = start_server(state);
+    if (started.ok()) {
+        refresh_endpoint_views(window, *state);
+        return;
+    }
+    // The old server still listens on the previous port, so the URL, the QR code, the status
+    // line, the ping reply and the redirects must go on naming that one.
+    state->port.store(previous, std::memory_order_relaxed);
+    set_control_text(window, IDC_PORT, std::to_string(previous));
+    show_message_box(window, started.error(), PORT_ERROR_CAPTION, MB_ICONERROR);
+}
+
+void copy_url(ReceiverState& state) {
+    const std::string url = pairing_url(state);
+    if (platform_desktop().copy_text(url).ok()) push_log_line(state, copied_url_log_line(url));
+}
+
+// Windows asks for elevation; a refused prompt is not reported, the request is logged anyway.
+void allow_firewall(HWND window, ReceiverState& state) {
+    const uint16_t port = state.port.load(std::memory_order_relaxed);
+    const std::u16string parameters = utf16_from_utf8(firewall_rule_parameters(port));
+    ShellExecuteW(window, L"runas", L"netsh", wide(parameters), nullptr, SW_HIDE);
+    push_log_line(state, firewall_log_line(port));
+}
+
+void show_about(HWND window) {
+    show_message_box(window, ABOUT_TEXT, about_caption(RECEIVER_VERSION), MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM wparam) {
+    const int id = LOWORD(wparam);
+    switch (id) {
+        case IDC_ADAPTER:
+            if (HIWORD(wparam) == CBN_SELCHANGE) select_adapter(window, *state);
+            break;
+        case IDC_APPLY_PORT:
+            apply_port(window, state);
+            break;
+        case IDC_COPY_URL:
+            copy_url(*state);
+            break;
+        case IDC_AUTO_TYPE:
+            state->auto_type.store(is_checked(window, id), std::memory_order_relaxed);
+            break;
+        case IDC_PRESS_ENTER:
+            state->press_enter.store(is_checked(window, id), std::memory_order_relaxed);
+            break;
+        case IDC_COPY_CLIPBOARD:
+            state->copy_to_clipboard.store(is_checked(window, id), std::memory_order_relaxed);
+            break;
+        case IDC_ALLOW_FIREWALL:
+            allow_firewall(window, *state);
+            break;
+        case IDC_CLEAR_LOG:
+            set_control_text(window, IDC_LOG, "");
+            break;
+        case IDC_ABOUT:
+            show_about(window);
+            break;
+    }
+}

@@ -1,0 +1,117 @@
+// The window at its monitor's DPI: control positions, the message font, the outer size, and the
+// move to a monitor of another DPI. Functions newer than Windows 7 are looked up at run time.
+#include <array>
+#include <memory>
+#include <type_traits>
+
+#include "ui/dpi_scale.h"
+#include "ui/win32/window_win32.h"
+
+namespace {
+
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+
+// Null where this Windows lacks the function (before Windows 10 1607).
+template <typename Function>
+Function user32_function(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+}
+
+struct FontDeleter {
+    void operator()(HFONT font) const { DeleteObject(font); }
+};
+using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+// The main window's DPI-dependent parts. Only the main thread touches them.
+struct ScaledWindow {
+    int dpi = BASE_DPI;
+    Font font;
+    std::array<HWND, WINDOW_CONTROLS.size()> controls{};
+};
+ScaledWindow scaled;
+
+// The system's message font (Segoe UI on today's Windows) at `dpi`.
+Font new_message_font(int dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    static const auto metrics_for_dpi =
+        user32_function<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi");
+    if (metrics_for_dpi &&
+        metrics_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, UINT(dpi))) {
+        return Font(CreateFontIndirectW(&metrics.lfMessageFont));
+    }
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return {};
+    // Older systems measure it at the system DPI.
+    LOGFONTW& font = metrics.lfMessageFont;
+    font.lfHeight = mul_div(font.lfHeight, dpi, system_dpi());
+    return Font(CreateFontIndirectW(&font));
+}
+
+void set_font(HWND control, HFONT font) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+}  // namespace
+
+int system_dpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : BASE_DPI;
+}
+
+int window_dpi(HWND window) {
+    static const auto dpi_for_window = user32_function<GetDpiForWindowFunction>("GetDpiForWindow");
+    const UINT dpi = dpi_for_window ? dpi_for_window(window) : 0;
+    return dpi > 0 ? int(dpi) : system_dpi();
+}
+
+int current_dpi() {
+    return scaled.dpi;
+}
+
+HFONT current_font() {
+    // Without the message font the stock dialog font still gives readable text.
+    return scaled.font ? scaled.font.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+void begin_dpi(HWND window, int dpi) {
+    scaled.dpi = dpi;
+    scaled.font = new_message_font(dpi);
+    const PixelSize size = window_size_for_dpi(dpi);
+    SetWindowPos(window, nullptr, 0, 0, size.width, size.height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void remember_control(size_t index, HWND control) {
+    if (index < scaled.controls.size()) scaled.controls[index] = control;
+}
+
+LRESULT on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
+    const int dpi = HIWORD(wparam);
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    Font font = new_message_font(dpi);
+    const HFONT font_in_use = font ? font.get() : current_font();
+    for (size_t i = 0; i < WINDOW_CONTROLS.size(); ++i) {
+        if (!scaled.controls[i]) continue;
+        const PixelRect rect = control_rect_for_dpi(WINDOW_CONTROLS[i], dpi);
+        SetWindowPos(scaled.controls[i], nullptr, rect.left, rect.top, rect.right - rect.left,
+                     rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        set_font(scaled.controls[i], font_in_use);
+    }
+    // The old font goes only now, when no control uses it any more.
+    if (font) scaled.font = std::move(font);
+    scaled.dpi = dpi;
+    InvalidateRect(window, nullptr, TRUE);  // the QR code, at its new module size
+    return 0;
+}
+
+LRESULT on_control_colour(HDC dc) {
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+}

@@ -1,0 +1,54 @@
+// The main window's handlers, shared by the ui/*_win32.cpp files. Windows only.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ui/window_layout.h"
+
+struct ReceiverState;
+
+// Posted to the main window after a log line is queued; no parameters.
+inline constexpr UINT WM_LOG_PENDING = WM_APP + 1;
+
+// Win32 wants wchar_t; MinGW's wchar_t is UTF-16 like char16_t.
+inline const wchar_t* wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+inline RECT rect_from(const PixelRect& r) {
+    return RECT{r.left, r.top, r.right, r.bottom};
+}
+
+// The state the window procedure works on; empty until run_main_window fills it, once.
+const std::shared_ptr<ReceiverState>& shared_state_slot();
+
+LRESULT on_create(HWND window, ReceiverState& state);
+void paint_qr_panel(HWND window, ReceiverState& state);
+void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM wparam);
+
+// New URL and status line, and a repaint of the QR code.
+void refresh_endpoint_views(HWND window, ReceiverState& state);
+// Moves every queued log line into the log box and updates the status line.
+void drain_log(HWND window, ReceiverState& state);
+
+// Screen density (ui/window_dpi_win32.cpp). The window is laid out for one DPI at a time.
+int system_dpi();
+int window_dpi(HWND window);
+int current_dpi();
+HFONT current_font();
+// At creation: the window's DPI, the message font at that DPI and the outer size for it.
+void begin_dpi(HWND window, int dpi);
+// Row `index` of WINDOW_CONTROLS, kept so that a DPI change can move it (labels have no id).
+void remember_control(size_t index, HWND control);
+// Moved to a monitor of another DPI: the suggested size, every control and font, the QR code.
+LRESULT on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam);
+// Labels, check boxes and read-only boxes on the window's own background.
+LRESULT on_control_colour(HDC dc);
+
+void set_control_text(HWND window, int id, std::string_view text);
+std::string control_text(HWND window, int id);
+void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT icon);
