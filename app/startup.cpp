@@ -4,11 +4,11 @@
 #include <string>
 #include <thread>
 
-#include "receiver/receiver_state.h"
 #include "net/endpoint.h"
-#include "server/server_start.h"
-#include "server/open_file_limit.h"
 #include "receiver/pairing_key.h"
+#include "receiver/receiver_state.h"
+#include "server/open_file_limit.h"
+#include "server/server_start.h"
 
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
                                               std::FILE* headless_output) {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "bench/idle_hold.h"
-#include "bench/loopback_client.h"
 #include "bench/latency.h"
+#include "bench/loopback_client.h"
 #include "bench/start_time.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "core/result.h"
-#include "server/openssl_handles.h"
 #include "platform/socket.h"
+#include "server/openssl_handles.h"
 
 using SslContext = OpenSslPtr<SSL_CTX, SSL_CTX_free>;
 

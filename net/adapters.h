@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/adapter_candidates.h"
 #include "net/adapter_entry.h"
+#include "platform/adapter_candidates.h"
 
 // Searched in the lower-cased adapter name; any hit marks a virtual or tunnel adapter.
 inline constexpr std::array<std::string_view, 9> VIRTUAL_ADAPTER_WORDS = {

@@ -1,6 +1,6 @@
 // Readiness of many sockets at once, and a wake-up from other threads: epoll on Linux
-// (platform/linux/poller_epoll.cpp), WSAPoll on Windows (platform/win32/poller_wsapoll.cpp). Level-triggered: a socket that
-// stays ready is reported again on every wait.
+// (platform/linux/poller_epoll.cpp), WSAPoll on Windows (platform/win32/poller_wsapoll.cpp).
+// Level-triggered: a socket that stays ready is reported again on every wait.
 #pragma once
 
 #include <memory>

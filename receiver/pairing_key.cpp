@@ -9,7 +9,6 @@
 #include "platform/secure_random.h"
 #include "receiver/receiver_state.h"
 
-
 Result<std::string> new_pairing_key() {
     std::array<unsigned char, PAIRING_KEY_BYTES> bytes{};
     if (Status filled = fill_secure_random(bytes.data(), bytes.size()); !filled.ok()) {

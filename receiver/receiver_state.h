@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "receiver/delivery_queue.h"
-#include "desktop/desktop.h"
 #include "core/log_throttle.h"
-#include "receiver/command_line.h"
-#include "receiver/recent_scan_ids.h"
+#include "desktop/desktop.h"
 #include "net/adapter_entry.h"
+#include "receiver/command_line.h"
+#include "receiver/delivery_queue.h"
+#include "receiver/recent_scan_ids.h"
 
 // With a key delay, at most this many scans wait to be typed; later ones are refused.
 inline constexpr size_t MAX_WAITING_SCANS = 1000;

@@ -4,12 +4,12 @@
 #include <array>
 #include <utility>
 
-#include "receiver/receiver_state.h"
 #include "net/adapters.h"
 #include "net/endpoint.h"
+#include "platform/poller.h"
+#include "receiver/receiver_state.h"
 #include "server/connection_loop.h"
 #include "server/plain_redirect.h"
-#include "platform/poller.h"
 #include "server/routes.h"
 #include "server/tls_identity.h"
 #include "server/tls_session.h"

@@ -17,10 +17,6 @@ constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
 }  // namespace
 
-bool ServerListener::current() const {
-    return state->listener_generation.load() == generation;
-}
-
 struct ConnectionLoop::Tracked : Target {
     explicit Tracked(std::unique_ptr<Connection> served)
         : Target{false}, connection(std::move(served)) {}

@@ -11,20 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/connection.h"
 #include "platform/poller.h"
-
-// One started server's listening socket, watched by every loop until a later start replaces
-// it. Closed when the last loop lets go of it.
-struct ServerListener {
-    std::shared_ptr<ReceiverState> state;
-    Socket socket;  // non-blocking
-    std::shared_ptr<const TlsServerConfig> config;
-    uint64_t generation = 0;
-
-    // False once a later start has moved the state's generation on.
-    bool current() const;
-};
+#include "server/connection.h"
+#include "server/server_start.h"
 
 class ConnectionLoop {
   public:

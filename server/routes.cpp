@@ -1,11 +1,11 @@
 #include "server/routes.h"
 
-#include "receiver/receiver_state.h"
 #include "core/json_fields.h"
 #include "core/utf8.h"
 #include "net/endpoint.h"
-#include "server/embedded_assets.h"
 #include "receiver/pairing_key.h"
+#include "receiver/receiver_state.h"
+#include "server/embedded_assets.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/socket.h"
 #include "receiver/receiver_state.h"
 #include "server/connection_loop.h"
-#include "platform/socket.h"
 #include "server/tls_identity.h"
 
 namespace {
@@ -47,6 +47,10 @@ Result<std::vector<ConnectionLoop*>> server_loops() {
 }
 
 }  // namespace
+
+bool ServerListener::current() const {
+    return state->listener_generation.load() == generation;
+}
 
 Status start_server(std::shared_ptr<ReceiverState> state) {
     const uint16_t port = state->port.load(std::memory_order_relaxed);

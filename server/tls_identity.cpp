@@ -10,8 +10,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include "receiver/receiver_state.h"
 #include "net/endpoint.h"
+#include "receiver/receiver_state.h"
 #include "server/openssl_handles.h"
 
 void SslContextFree::operator()(ssl_ctx_st* context) const {

@@ -10,18 +10,9 @@
 
 #include "app/headless_output.h"
 #include "core/utf8.h"
+#include "platform/win32/win32_handles.h"
 
 namespace {
-
-struct HandleCloser {
-    using pointer = HANDLE;
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<HANDLE, HandleCloser>;
-
-Handle owned_handle(HANDLE handle) {
-    return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
 
 bool is_usable(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
@@ -104,13 +95,12 @@ class ConsoleColours {
 void write_console_text(HANDLE console, std::string_view text) {
     std::u16string units = utf16_from_utf8(text);
     DWORD written = 0;
-    WriteConsoleW(console, reinterpret_cast<const wchar_t*>(units.data()),
-                  static_cast<DWORD>(units.size()), &written, nullptr);
+    WriteConsoleW(console, wide(units), static_cast<DWORD>(units.size()), &written, nullptr);
 }
 
 // Runs for the life of the process: what the receiver writes into the pipe goes to the
 // console as UTF-16, whatever the console's code page, with its colour escapes applied.
-void copy_to_console(Handle pipe, Handle console) {
+void copy_to_console(UniqueHandle pipe, UniqueHandle console) {
     ConsoleColours colours(console.get());
     std::string pending;
     char buffer[4096];
@@ -132,10 +122,10 @@ void copy_to_console(Handle pipe, Handle console) {
 }
 
 // A FILE* whose bytes a thread writes to the console; null if any part cannot be made.
-std::FILE* open_console_pipe(Handle console) {
+std::FILE* open_console_pipe(UniqueHandle console) {
     HANDLE read_end = nullptr, write_end = nullptr;
     if (!CreatePipe(&read_end, &write_end, nullptr, 0)) return nullptr;
-    Handle reader(read_end), writer(write_end);
+    UniqueHandle reader(read_end), writer(write_end);
     int descriptor =
         _open_osfhandle(reinterpret_cast<intptr_t>(writer.get()), _O_WRONLY | _O_BINARY);
     if (descriptor < 0) return nullptr;
@@ -164,9 +154,9 @@ HeadlessOutput open_headless_output() {
         return output;
     }
     if (is_usable(inherited) || AttachConsole(ATTACH_PARENT_PROCESS)) {
-        Handle console = owned_handle(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                  OPEN_EXISTING, 0, nullptr));
+        UniqueHandle console = owned_handle(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                        OPEN_EXISTING, 0, nullptr));
         if (console) {
             output.owned.reset(open_console_pipe(std::move(console)));
             if (output.owned) {
@@ -190,9 +180,9 @@ bool write_headless_line_now(std::string_view line) {
                          nullptr) != FALSE;
     }
     if (!is_usable(inherited) && !AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-    Handle console = owned_handle(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
+    UniqueHandle console = owned_handle(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
     if (!console) return false;
     write_console_text(console.get(), text);
     return true;

@@ -6,6 +6,7 @@
 #include "app/process_arguments.h"
 #include "app/startup.h"
 #include "core/utf8.h"
+#include "platform/win32/win32_handles.h"
 #include "ui/win32/main_window.h"
 
 namespace {
@@ -15,8 +16,7 @@ namespace {
 int refuse_start(const CommandLine& command_line) {
     if (!command_line.headless || !write_headless_line_now(command_line.error)) {
         const std::u16string text = utf16_from_utf8(command_line.error);
-        MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()), L"Quillmark",
-                    MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, wide(text), L"Quillmark", MB_OK | MB_ICONERROR);
     }
     return BAD_COMMAND_LINE_EXIT_CODE;
 }

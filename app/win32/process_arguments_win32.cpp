@@ -1,12 +1,13 @@
 #include <windows.h>
 
 #include "app/process_arguments.h"
-#include "receiver/command_line.h"
 #include "core/utf8.h"
+#include "platform/win32/win32_handles.h"
+#include "receiver/command_line.h"
 
 std::vector<std::string> process_arguments() {
-    const auto* command_line = reinterpret_cast<const char16_t*>(GetCommandLineW());
-    std::vector<std::string> arguments = split_windows_command_line(utf8_from_utf16(command_line));
+    std::vector<std::string> arguments =
+        split_windows_command_line(utf8_from_utf16(utf16_view(GetCommandLineW())));
     if (!arguments.empty()) arguments.erase(arguments.begin());  // the program path
     return arguments;
 }

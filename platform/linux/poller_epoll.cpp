@@ -44,7 +44,8 @@ Result<std::unique_ptr<Poller>> Poller::create() {
     auto impl = std::make_unique<Impl>();
     impl->epoll = Socket(epoll_create1(EPOLL_CLOEXEC));
     impl->wake_event = Socket(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!impl->epoll.valid() || !impl->wake_event.valid()) return Out::failure(os_error_text(errno));
+    if (!impl->epoll.valid() || !impl->wake_event.valid())
+        return Out::failure(os_error_text(errno));
     const int epoll = static_cast<int>(impl->epoll.native());
     // The wake-up's key is the Impl itself, which no caller can pass.
     if (Status added =

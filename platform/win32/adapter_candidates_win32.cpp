@@ -9,6 +9,7 @@
 
 #include "core/utf8.h"
 #include "platform/adapter_candidates.h"
+#include "platform/win32/win32_handles.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ std::vector<AdapterCandidate> list_adapter_candidates() {
          adapter = adapter->Next) {
         std::string name;
         if (adapter->FriendlyName != nullptr) {
-            name = utf8_from_utf16(reinterpret_cast<const char16_t*>(adapter->FriendlyName));
+            name = utf8_from_utf16(utf16_view(adapter->FriendlyName));
         }
         for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress;
              unicast != nullptr; unicast = unicast->Next) {

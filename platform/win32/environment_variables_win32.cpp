@@ -1,15 +1,16 @@
-// The wide environment behind net/environment.h: values are UTF-16 there, whatever the
-// system's ANSI code page is.
+// The wide environment behind platform/environment_variables.h: values are UTF-16 there, whatever
+// the system's ANSI code page is.
 #include <windows.h>
 
 #include <string>
 
 #include "core/utf8.h"
 #include "platform/environment_variables.h"
+#include "platform/win32/win32_handles.h"
 
 std::optional<std::string> read_environment_variable(const std::string& name) {
     std::u16string wide_name = utf16_from_utf8(name);
-    const auto* name_ptr = reinterpret_cast<const wchar_t*>(wide_name.c_str());
+    const wchar_t* name_ptr = wide(wide_name);
     std::u16string value(64, u'\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);

@@ -14,11 +14,11 @@
 #include <string>
 #include <string_view>
 
-#include "receiver/receiver_state.h"
 #include "core/utf8.h"
+#include "receiver/receiver_state.h"
 #include "server/connection.h"
-#include "tests/support/serve_connection.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/serve_connection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const auto state = new_receiver_state(ReceiverSettings{}, {{"Wi-Fi", "192.168.1.20"}});

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "receiver/receiver_state.h"
 #include "platform/environment_variables.h"
+#include "receiver/receiver_state.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "receiver/receiver_state.h"
+#include "core/text_codes.h"
 #include "memory_stream.h"
+#include "receiver/pairing_key.h"
+#include "receiver/receiver_state.h"
 #include "server/embedded_assets.h"
 #include "tests/support/embedded_file.h"
-#include "core/text_codes.h"
-#include "receiver/pairing_key.h"
 
 using namespace std::string_view_literals;
 

@@ -6,10 +6,10 @@
 
 #include <utility>
 
-#include "receiver/receiver_state.h"
-#include "ui/win32/resource_ids.h"
 #include "core/utf8.h"
+#include "receiver/receiver_state.h"
 #include "ui/dpi_scale.h"
+#include "ui/win32/resource_ids.h"
 #include "ui/window_layout.h"
 
 static_assert(STYLE_WS_CAPTION == WS_CAPTION && STYLE_WS_SYSMENU == WS_SYSMENU &&

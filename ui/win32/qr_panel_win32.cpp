@@ -2,16 +2,15 @@
 #include <type_traits>
 
 #include "net/endpoint.h"
+#include "platform/win32/win32_handles.h"
+#include "receiver/receiver_state.h"
 #include "ui/qr_code.h"
 #include "ui/qr_geometry.h"
 #include "ui/win32/window_win32.h"
 
 namespace {
 
-struct BrushDeleter {
-    void operator()(HBRUSH brush) const { DeleteObject(brush); }
-};
-using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, BrushDeleter>;
+using Brush = UniqueGdiObject<HBRUSH>;
 
 Brush new_solid_brush(uint32_t colour) {
     return Brush(CreateSolidBrush(COLORREF(colour)));

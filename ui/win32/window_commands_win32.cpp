@@ -4,11 +4,11 @@
 
 #include <optional>
 
-#include "desktop/desktop.h"
-#include "core/version.h"
-#include "receiver/receiver_state.h"
 #include "core/utf8.h"
+#include "core/version.h"
+#include "desktop/desktop.h"
 #include "net/endpoint.h"
+#include "receiver/receiver_state.h"
 #include "server/server_start.h"
 #include "ui/port_text.h"
 #include "ui/window_layout.h"

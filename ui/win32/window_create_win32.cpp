@@ -1,12 +1,12 @@
 #include <mutex>
 
-#include "receiver/receiver_state.h"
 #include "core/utf8.h"
 #include "net/endpoint.h"
+#include "receiver/receiver_state.h"
 #include "ui/dpi_scale.h"
 #include "ui/log_trim.h"
-#include "ui/window_layout.h"
 #include "ui/win32/window_win32.h"
+#include "ui/window_layout.h"
 
 static_assert(STYLE_WS_VSCROLL == WS_VSCROLL && STYLE_WS_BORDER == WS_BORDER &&
               STYLE_WS_TABSTOP == WS_TABSTOP);

@@ -19,10 +19,7 @@ Function user32_function(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
 }
 
-struct FontDeleter {
-    void operator()(HFONT font) const { DeleteObject(font); }
-};
-using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+using Font = UniqueGdiObject<HFONT>;
 
 // The main window's DPI-dependent parts. Only the main thread touches them.
 struct ScaledWindow {

@@ -1,13 +1,13 @@
 #include <string>
 #include <vector>
 
-#include "receiver/receiver_state.h"
 #include "core/utf8.h"
 #include "net/endpoint.h"
+#include "receiver/receiver_state.h"
 #include "ui/log_trim.h"
 #include "ui/qr_geometry.h"
-#include "ui/window_layout.h"
 #include "ui/win32/window_win32.h"
+#include "ui/window_layout.h"
 
 namespace {
 

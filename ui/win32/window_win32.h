@@ -1,4 +1,4 @@
-// The main window's handlers, shared by the ui/*_win32.cpp files. Windows only.
+// The main window's handlers, shared by the ui/win32/ files. Windows only.
 #pragma once
 
 #include <windows.h>
@@ -7,17 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win32/win32_handles.h"
 #include "ui/window_layout.h"
 
 struct ReceiverState;
 
 // Posted to the main window after a log line is queued; no parameters.
 inline constexpr UINT WM_LOG_PENDING = WM_APP + 1;
-
-// Win32 wants wchar_t; MinGW's wchar_t is UTF-16 like char16_t.
-inline const wchar_t* wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 inline RECT rect_from(const PixelRect& r) {
     return RECT{r.left, r.top, r.right, r.bottom};
@@ -35,7 +31,7 @@ void refresh_endpoint_views(HWND window, ReceiverState& state);
 // Moves every queued log line into the log box and updates the status line.
 void drain_log(HWND window, ReceiverState& state);
 
-// Screen density (ui/window_dpi_win32.cpp). The window is laid out for one DPI at a time.
+// Screen density (ui/win32/window_dpi_win32.cpp). The window is laid out for one DPI at a time.
 int system_dpi();
 int window_dpi(HWND window);
 int current_dpi();
