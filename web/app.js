@@ -2,8 +2,9 @@
 // the consensus tracker, the HUD, lock feedback, the result overlay, settings, photo decoding,
 // history with CSV export, and copy buttons. The relay half (share dialog, relay badge, automatic
 // sending, waiting list, pairing from the receiver's QR code) is relay.js.
-import { BarcodeConsensus, PRECISION_PRESETS, validateBarcodeIntegrity } from './consensus.js';
-import { BarcodeScannerEngine } from './scanner.js';
+import { BarcodeConsensus, PRECISION_PRESETS, validateBarcodeIntegrity } from './scan/consensus.js';
+import { Camera } from './scan/camera.js';
+import { BarcodeScannerEngine } from './scan/engine.js';
 import { startRelay } from './relay.js';
 
 const HISTORY_KEY = 'quillmark_history_v1';
@@ -59,6 +60,7 @@ const ui = {
 };
 
 const scanner = new BarcodeScannerEngine();
+const camera = new Camera();
 let precision = 'balanced';
 let scanMode = 'all';
 const consensus = new BarcodeConsensus(precision);
@@ -310,10 +312,10 @@ async function startScanning() {
   try {
     const engines = await scanner.initEngines();
     showEngineBadge(engines.label, true, engines.zxingSource);
-    const camera = await scanner.startCamera(ui.video);
+    const abilities = await camera.start(ui.video);
     // Stopped (page hidden) while the camera was opening: release it again at once.
     if (session !== cameraSession) {
-      await scanner.stopCamera();
+      await camera.stop();
       showIdleView();
       return;
     }
@@ -321,7 +323,7 @@ async function startScanning() {
     scanLoopActive = true;
     lastVideoTime = -1;
     frameCounter = 0;
-    showScanningView(camera);
+    showScanningView(abilities);
     restartTracker();
     announce('Camera active. Aim barcode inside the frame.');
     runScanLoop();
@@ -329,7 +331,7 @@ async function startScanning() {
     isScanning = false;
     scanLoopActive = false;
     // A camera that opened before a later step failed is released, so its light goes out.
-    scanner.stopCamera();
+    camera.stop();
     showIdleView();
     showError(error?.message || 'Unable to start camera.');
   } finally {
@@ -360,7 +362,7 @@ function stopScanning() {
   scanLoopActive = false;
   torchOn = false;
   hardwareZoomSupported = false;
-  scanner.stopCamera();
+  camera.stop();
   showIdleView();
 }
 
@@ -723,7 +725,7 @@ function onViewfinderActivate() {
   if (cameraStarting) return;
   if (!isScanning) startScanning();
   else if (!scanLoopActive) resumeOrStartScan();
-  else scanner.triggerRefocus();
+  else camera.refocus();
 }
 
 const isActivationKey = (key) => key === 'Enter' || key === ' ';
@@ -744,15 +746,15 @@ function wirePage() {
     event.preventDefault();
     resumeOrStartScan();
   });
-  ui.refocus.addEventListener('click', () => scanner.triggerRefocus());
+  ui.refocus.addEventListener('click', () => camera.refocus());
   ui.torch.addEventListener('click', async () => {
-    torchOn = await scanner.setTorch(!torchOn);
+    torchOn = await camera.setTorch(!torchOn);
     ui.torch.setAttribute('aria-pressed', String(torchOn));
   });
   ui.zoomSlider.addEventListener('input', () => {
     const value = Number.parseFloat(ui.zoomSlider.value);
     ui.zoomValue.textContent = `${value.toFixed(1)}×`;
-    if (hardwareZoomSupported) scanner.setZoom(value);
+    if (hardwareZoomSupported) camera.setZoom(value);
     else if (isScanning) ui.video.style.transform = value > 1 ? `scale(${value})` : '';
   });
   ui.photoInput.addEventListener('change', handlePhotoUpload);
