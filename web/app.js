@@ -6,6 +6,7 @@ import { BarcodeConsensus, PRECISION_PRESETS, validateBarcodeIntegrity } from '.
 import { Camera } from './scan/camera.js';
 import { BarcodeScannerEngine } from './scan/engine.js';
 import { startRelay } from './relay.js';
+import { readStorage, writeStorage } from './lib/storage.js';
 
 const HISTORY_KEY = 'quillmark_history_v1';
 const PRESS_ENTER_KEY = 'quillmark_press_enter_v1';
@@ -109,22 +110,6 @@ function nextFrameOrTimeout(video, ms) {
       resolve();
     });
   });
-}
-
-function readStorage(key) {
-  try {
-    return localStorage.getItem(key);
-  } catch {
-    return null;
-  }
-}
-
-function writeStorage(key, value) {
-  try {
-    localStorage.setItem(key, value);
-  } catch {
-    // Private mode or a full store: the value lives in memory only.
-  }
 }
 
 // ---- Banner, announcements -------------------------------------------------------------------

@@ -2,16 +2,11 @@
 // automatic sending of every accepted scan, the waiting list of scans that could not reach the
 // computer yet, and pairing from the receiver's QR code. It meets the scanning half (app.js) only
 // through the `page` object handed to startRelay.
-import {
-  BluetoothRelay,
-  getSavedWifiUrl,
-  isSystemShareSupported,
-  saveWifiUrl,
-  sendOverWifi,
-  shareViaSystem,
-  testWifiConnection,
-} from './share.js';
-import { OUTBOX_LIMIT, Outbox, RESTART_HINT_FAILURES } from './outbox.js';
+import { browserStorage } from './lib/storage.js';
+import { BluetoothRelay } from './relay/bluetooth.js';
+import { OUTBOX_LIMIT, Outbox, RESTART_HINT_FAILURES } from './relay/outbox.js';
+import { isSystemShareSupported, shareViaSystem } from './relay/system-share.js';
+import { getSavedWifiUrl, saveWifiUrl, sendOverWifi, testWifiConnection } from './relay/wifi.js';
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -257,14 +252,6 @@ function onOutboxChanged() {
   page.historyChanged();
 }
 
-function storage() {
-  try {
-    return globalThis.localStorage ?? null;
-  } catch {
-    return null;
-  }
-}
-
 let outbox = null;
 
 // Pings the receiver and paints the Wi-Fi badge; `reachableLabel` is the badge of a reply that
@@ -449,7 +436,7 @@ function wireShareDialog() {
 export function startRelay(shared) {
   page = shared;
   outbox = new Outbox({
-    storage: storage(),
+    storage: browserStorage(),
     send: (record) => sendOverWifi(wifiAddress(), record),
     onChange: onOutboxChanged,
     onSent: onWaitingScanSent,
