@@ -9,7 +9,7 @@ import { rmSync } from 'node:fs';
 import { join } from 'node:path';
 import { openScanner } from '../../tests/web/helpers/browser.js';
 import { CODES } from '../../tests/web/helpers/clips.js';
-import { normalizeReading } from '../../web/consensus.js';
+import { normalizeReading } from '../../web/scan/consensus.js';
 
 // Each condition: a filter applied once to the still of the code, and one applied to every frame.
 export const CONDITIONS = Object.freeze({
@@ -85,12 +85,13 @@ const PROBE = (frameMs) => {
 // Records every frame decode of the page's engine: start, end, decodes run, the pass that read.
 async function instrument(page) {
   await page.evaluate(async () => {
-    const { BarcodeScannerEngine } = await import('./scanner.js');
+    const { BarcodeScannerEngine } = await import('./scan/engine.js');
+    const { Decoders } = await import('./scan/decoder.js');
     const frames = [];
     window.__frames = frames;
     let decodes = 0;
-    const decode = BarcodeScannerEngine.prototype.decodeImageData;
-    BarcodeScannerEngine.prototype.decodeImageData = function countedDecode(...args) {
+    const decode = Decoders.prototype.decode;
+    Decoders.prototype.decode = function countedDecode(...args) {
       decodes += 1;
       return decode.apply(this, args);
     };

@@ -10,7 +10,7 @@
 // (QUILLMARK_RECEIVER names the receiver binary when it is not in build/linux or build/web.)
 import { existsSync } from 'node:fs';
 import { performance } from 'node:perf_hooks';
-import { BarcodeConsensus } from '../../web/consensus.js';
+import { BarcodeConsensus } from '../../web/scan/consensus.js';
 import { startReceiver } from '../../tests/web/helpers/receiver.js';
 import { launchBrowser, openScanner } from '../../tests/web/helpers/browser.js';
 import { ClipMaker, CODES, EAN13_TEXT } from '../../tests/web/helpers/clips.js';
@@ -64,8 +64,8 @@ function benchConsensusInNode() {
 // page clock ticks in 0.1 ms steps: means over many frames are meaningful, single samples are not.
 async function instrument(page) {
   await page.evaluate(async () => {
-    const { BarcodeScannerEngine } = await import('./scanner.js');
-    const { BarcodeConsensus: Tracker } = await import('./consensus.js');
+    const { BarcodeScannerEngine } = await import('./scan/engine.js');
+    const { BarcodeConsensus: Tracker } = await import('./scan/consensus.js');
     const bench = { decodeMs: [], frameStarts: [], trackerHudMs: [], locks: 0, addStart: null };
     window.bench = bench;
     const scan = BarcodeScannerEngine.prototype.scanVideoFrame;

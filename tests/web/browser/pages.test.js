@@ -322,17 +322,17 @@ describe('decoder sources', () => {
   });
 });
 
-describe('share module against the receiver', () => {
+describe('Wi-Fi module against the receiver', () => {
   it('pings the receiver and posts a scan record that it delivers', T, async () => {
     const page = await suite.newPage();
     await page.goto(`${suite.origin}/about.html`);
     const result = await page.evaluate(async (origin) => {
-      const share = await import('./share.js');
-      const ping = await share.testWifiConnection(origin);
-      const reply = await share.sendOverWifi(`${origin}/api/scan`, {
+      const wifi = await import('./relay/wifi.js');
+      const ping = await wifi.testWifiConnection(origin);
+      const reply = await wifi.sendOverWifi(`${origin}/api/scan`, {
         text: 'QM-WEB-7', format: 'CODE-128', confidence: 97, confirmations: 5, pressEnter: false,
       });
-      const refused = await share.sendOverWifi(origin, { text: '   ', format: 'CODE-128' }).catch((error) => error.message);
+      const refused = await wifi.sendOverWifi(origin, { text: '   ', format: 'CODE-128' }).catch((error) => error.message);
       return { ping, reply, refused };
     }, suite.origin);
     assert.equal(result.ping.ok, true);

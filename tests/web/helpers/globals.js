@@ -68,3 +68,13 @@ export function installFakeClock() {
     uninstall: () => undo.reverse().forEach((restore) => restore()),
   };
 }
+
+// For a test file: returns `use(name, value)`, which sets a global until the current test ends.
+export function scopedGlobals(afterEach) {
+  let restore = [];
+  afterEach(() => {
+    restore.reverse().forEach((undo) => undo());
+    restore = [];
+  });
+  return (name, value) => restore.push(setGlobal(name, value));
+}

@@ -9,7 +9,7 @@ import {
   normalizeReading,
   estimateSharpness,
   BarcodeConsensus,
-} from '../../../web/consensus.js';
+} from '../../../web/scan/consensus.js';
 
 const read = (text, extra = {}) => ({ text, format: 'Code128', engines: ['zxing-wasm'], ...extra });
 

@@ -1,7 +1,7 @@
 import { describe, it, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { FakeStorage, installFakeClock } from '../helpers/globals.js';
-import { OUTBOX_KEY, OUTBOX_LIMIT, Outbox, retryDelay } from '../../../web/outbox.js';
+import { OUTBOX_KEY, OUTBOX_LIMIT, Outbox, retryDelay } from '../../../web/relay/outbox.js';
 
 const settle = () => new Promise(setImmediate);
 const record = (n) => ({ id: `scan-${n}`, text: `CODE-${n}`, format: 'CODE-128', confidence: 99, confirmations: 5, pressEnter: true });

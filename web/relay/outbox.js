@@ -1,6 +1,7 @@
 // The waiting list of scans bound for the computer over Wi-Fi: kept in storage so that it
 // survives a reload, sent one at a time in scan order, retried after growing pauses while the
 // computer cannot be reached. No page elements here: the relay drives it and paints its reports.
+import { readList, writeList } from '../lib/storage.js';
 
 export const OUTBOX_KEY = 'quillmark_outbox_v1';
 export const OUTBOX_LIMIT = 500;
@@ -23,15 +24,7 @@ export function failureAction(error) {
   return error?.retryable === true ? 'retry' : 'show';
 }
 
-function loadRecords(storage) {
-  try {
-    const parsed = JSON.parse(storage?.getItem(OUTBOX_KEY) ?? 'null');
-    if (!Array.isArray(parsed)) return [];
-    return parsed.filter((record) => record && typeof record === 'object' && typeof record.text === 'string');
-  } catch {
-    return [];
-  }
-}
+const isRecord = (record) => record && typeof record === 'object' && typeof record.text === 'string';
 
 // `send(record)` resolves once the receiver took the record and rejects with the failure
 // otherwise. A record's fate goes to whoever submitted it while it has not waited yet; a record
@@ -44,7 +37,7 @@ export class Outbox {
     this.onChange = onChange ?? (() => {});
     this.onSent = onSent ?? (() => {});
     this.onFailure = onFailure ?? (() => {});
-    this.records = loadRecords(storage);
+    this.records = readList(OUTBOX_KEY, isRecord, storage);
     this.failures = 0;
     this.timer = null;
     this.running = null;
@@ -168,11 +161,7 @@ export class Outbox {
   }
 
   changed() {
-    try {
-      this.storage?.setItem(OUTBOX_KEY, JSON.stringify(this.records));
-    } catch {
-      // Private mode or a full store: the list lives in memory only.
-    }
+    writeList(OUTBOX_KEY, this.records, this.storage);
     this.onChange();
   }
 }
