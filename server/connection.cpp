@@ -21,6 +21,9 @@ constexpr unsigned char TLS_HANDSHAKE_RECORD = 0x16;
 // After an answer: how much of the client's leftover bytes are read and dropped.
 constexpr size_t LINGER_BYTES = 64 * 1024;
 
+// How often a connection waiting for one of its client's unread places looks again.
+constexpr std::chrono::milliseconds PLACE_RETRY_TIME{10};
+
 }  // namespace
 
 Connection::Connection(Socket socket, ConnectionSlot slot, std::shared_ptr<ReceiverState> state,
@@ -31,6 +34,7 @@ Connection::Connection(Socket socket, ConnectionSlot slot, std::shared_ptr<Recei
       state_(std::move(state)),
       config_(std::move(config)),
       limits_(limits),
+      phase_(slot_.waiting() ? Phase::waiting_for_place : Phase::sniffing),
       started_(SteadyClock::now()),
       last_progress_(started_) {}
 
@@ -50,12 +54,28 @@ SteadyClock::time_point Connection::reading_deadline() const {
 }
 
 ConnectionWait Connection::start() {
-    return sniff();
+    return phase_ == Phase::waiting_for_place ? wait_for_place() : sniff();
+}
+
+// Over its client's unread cap: nothing is read until one of the client's places frees, which
+// may happen on another loop, so it looks again shortly. The head deadline counts from accept.
+ConnectionWait Connection::wait_for_place() {
+    if (slot_.take_unread_place()) {
+        phase_ = Phase::sniffing;
+        return sniff();
+    }
+    const SteadyClock::time_point give_up = started_ + limits_.head_time;
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (now >= give_up) return {};
+    deadline_ = std::min(now + PLACE_RETRY_TIME, give_up);
+    return {ConnectionWait::Kind::pause, 0, deadline_};
 }
 
 ConnectionWait Connection::on_ready() {
     if (phase_ != Phase::routing && SteadyClock::now() >= deadline_) return on_deadline();
     switch (phase_) {
+        case Phase::waiting_for_place:
+            return wait_for_place();
         case Phase::sniffing:
             return sniff();
         case Phase::plain_line:
@@ -74,6 +94,8 @@ ConnectionWait Connection::on_ready() {
 
 ConnectionWait Connection::on_deadline() {
     switch (phase_) {
+        case Phase::waiting_for_place:
+            return wait_for_place();
         case Phase::plain_line:
             return redirect(false);  // what arrived is redirected
         case Phase::tls_request:

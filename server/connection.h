@@ -34,6 +34,7 @@ struct ConnectionWait {
     enum class Kind {
         socket,    // readiness for `interest` (POLL_READABLE / POLL_WRITABLE), until `deadline`
         route,     // its request is to be answered off the loop: call answer() with the result
+        pause,     // nothing to watch: call on_deadline() at `deadline`
         finished,  // nothing more: the connection is to be closed
     };
     Kind kind = Kind::finished;
@@ -64,9 +65,18 @@ class Connection {
     const Socket& socket() const { return socket_; }
 
   private:
-    enum class Phase { sniffing, plain_line, tls_request, routing, answering, lingering };
+    enum class Phase {
+        waiting_for_place,
+        sniffing,
+        plain_line,
+        tls_request,
+        routing,
+        answering,
+        lingering
+    };
 
     ConnectionWait wait_for(unsigned interest, SteadyClock::time_point deadline);
+    ConnectionWait wait_for_place();
     SteadyClock::time_point reading_deadline() const;
     ConnectionWait sniff();
     ConnectionWait read_plain_line();

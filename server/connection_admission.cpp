@@ -29,7 +29,7 @@ ClientTable& client_table() {
 
 }  // namespace
 
-std::optional<ConnectionSlot> ConnectionSlot::claim(uint32_t client_ipv4) {
+std::optional<ConnectionSlot> ConnectionSlot::claim_place(uint32_t client_ipv4, bool may_wait) {
     if (active_connections.fetch_add(1) >= capacity.load()) {
         active_connections.fetch_sub(1);
         return std::nullopt;
@@ -37,21 +37,48 @@ std::optional<ConnectionSlot> ConnectionSlot::claim(uint32_t client_ipv4) {
     ClientTable& table = client_table();
     std::lock_guard guard(table.lock);
     ClientPlaces& places = table.places[client_ipv4];
-    if (places.unread >= MAX_UNREAD_CONNECTIONS_PER_CLIENT ||
-        places.open >= MAX_CONNECTIONS_PER_CLIENT) {
+    const bool unread_place = places.unread < MAX_UNREAD_CONNECTIONS_PER_CLIENT;
+    if ((!unread_place && !may_wait) || places.open >= MAX_CONNECTIONS_PER_CLIENT) {
         if (places.open == 0) table.places.erase(client_ipv4);
         active_connections.fetch_sub(1);
         return std::nullopt;
     }
-    ++places.unread;
     ++places.open;
-    return ConnectionSlot(client_ipv4);
+    ConnectionSlot slot(client_ipv4);
+    if (unread_place) {
+        ++places.unread;
+    } else {
+        slot.unread_ = false;
+        slot.waiting_ = true;
+    }
+    return slot;
+}
+
+std::optional<ConnectionSlot> ConnectionSlot::claim(uint32_t client_ipv4) {
+    return claim_place(client_ipv4, false);
+}
+
+std::optional<ConnectionSlot> ConnectionSlot::claim_waiting(uint32_t client_ipv4) {
+    return claim_place(client_ipv4, true);
+}
+
+bool ConnectionSlot::take_unread_place() {
+    if (!waiting_) return held_;
+    ClientTable& table = client_table();
+    std::lock_guard guard(table.lock);
+    ClientPlaces& places = table.places[client_];
+    if (places.unread >= MAX_UNREAD_CONNECTIONS_PER_CLIENT) return false;
+    ++places.unread;
+    unread_ = true;
+    waiting_ = false;
+    return true;
 }
 
 ConnectionSlot::ConnectionSlot(ConnectionSlot&& other) noexcept
     : client_(other.client_),
       held_(std::exchange(other.held_, false)),
-      unread_(std::exchange(other.unread_, false)) {}
+      unread_(std::exchange(other.unread_, false)),
+      waiting_(std::exchange(other.waiting_, false)) {}
 
 void ConnectionSlot::mark_request_read() {
     if (!held_ || !unread_) return;

@@ -21,6 +21,12 @@ inline constexpr int MAX_CONNECTIONS_PER_CLIENT = 4 * MAX_UNREAD_CONNECTIONS_PER
 class ConnectionSlot {
   public:
     static std::optional<ConnectionSlot> claim(uint32_t client_ipv4);
+    // For a client at its unread cap: a place that waits for one of the client's unread
+    // places (take_unread_place), counted towards the client's whole limit meanwhile. A browser
+    // loading a page of many modules opens more connections at once than the unread cap on a
+    // slow receiver; they wait their turn instead of being reset. nullopt as for claim, or when
+    // the client's whole limit is reached.
+    static std::optional<ConnectionSlot> claim_waiting(uint32_t client_ipv4);
     ConnectionSlot(ConnectionSlot&& other) noexcept;
     ConnectionSlot& operator=(ConnectionSlot&&) = delete;
     ~ConnectionSlot();
@@ -29,12 +35,18 @@ class ConnectionSlot {
     // The request has been read in full: the client's unread place is given back before the
     // answer can reach it, so its next connection never finds this one still counted.
     void mark_request_read();
+    // A waiting slot has no unread place yet.
+    bool waiting() const { return waiting_; }
+    // Takes one of the client's unread places when one is free; true once the slot has one.
+    bool take_unread_place();
 
   private:
     explicit ConnectionSlot(uint32_t client) : client_(client) {}
+    static std::optional<ConnectionSlot> claim_place(uint32_t client_ipv4, bool may_wait);
     uint32_t client_;
     bool held_ = true;
     bool unread_ = true;
+    bool waiting_ = false;
 };
 
 int active_connection_count();

@@ -122,9 +122,10 @@ void ConnectionLoop::accept_from(WatchedListener& watched) {
         AcceptResult accepted = accept_connection(listener.socket);
         switch (accepted.outcome) {
             case AcceptOutcome::accepted:
-                // Beyond every place, or its client's: closed at once.
+                // Beyond every place, or its client's whole limit: closed at once. Beyond its
+                // client's unread cap it waits for a place.
                 if (std::optional<ConnectionSlot> slot =
-                        ConnectionSlot::claim(accepted.peer_ipv4)) {
+                        ConnectionSlot::claim_waiting(accepted.peer_ipv4)) {
                     adopt(std::make_unique<Connection>(std::move(accepted.socket), std::move(*slot),
                                                        listener.state, listener.config));
                 }
@@ -163,6 +164,11 @@ void ConnectionLoop::apply(Tracked& tracked, const ConnectionWait& wait) {
             if (tracked.watched) poller_->forget(socket);
             tracked.watched = false;
             route_on_worker(tracked);
+            return;
+        case ConnectionWait::Kind::pause:
+            if (tracked.watched) poller_->forget(socket);
+            tracked.watched = false;
+            tracked.timer = timers_.emplace(wait.deadline, &tracked);
             return;
         case ConnectionWait::Kind::socket:
             break;

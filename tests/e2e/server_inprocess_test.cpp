@@ -19,6 +19,7 @@
 #include "server/server_start.h"
 #include "server/tls_identity.h"
 #include "server/tls_session.h"
+#include "tests/support/idle_connections.h"
 #include "tests/support/net_client.h"
 #include "tests/support/process.h"
 #include "tests/support/receiver_process.h"
@@ -102,6 +103,25 @@ TEST(StartServer, ConcurrentScansAreAllCounted) {
     for (auto& reply : replies) EXPECT_TRUE(starts_with(reply.get(), "HTTP/1.1 200 OK\r\n"));
     EXPECT_EQ(state->received_count.load(), static_cast<uint64_t>(SCANS));
     EXPECT_EQ(take_log_lines(*state).size(), static_cast<size_t>(SCANS));
+}
+
+// A browser loading a page of many modules opens more connections at once than a client's
+// unread cap on a slow receiver: the one beyond the cap waits for a place instead of a reset.
+TEST(StartServer, ConnectionBeyondTheUnreadCapWaitsForAPlace) {
+    auto state = new_state(free_port());
+    ASSERT_TRUE(start_server(state).ok());
+    IdleConnections silent;
+    ASSERT_TRUE(
+        silent.open(state->port, MAX_UNREAD_CONNECTIONS_PER_CLIENT, IdleKind::silent, "127.0.0.2"));
+    ASSERT_TRUE(wait_until(
+        [] { return active_connection_count() >= MAX_UNREAD_CONNECTIONS_PER_CLIENT; }, LIMIT));
+    auto ping = std::async(std::launch::async, [port = state->port.load()] {
+        return https_exchange(port, get_request("/api/ping"), "127.0.0.2");
+    });
+    EXPECT_EQ(ping.wait_for(milliseconds(300)), std::future_status::timeout) << "no place yet";
+    silent.close_one();
+    EXPECT_TRUE(starts_with(ping.get(), "HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(silent.closed_by_server(), 0u) << "the others keep their places";
 }
 
 TEST(StartServer, VanishingClientsDoNotEndTheProcess) {

@@ -122,6 +122,33 @@ TEST(ConnectionSlot, OneClientCannotTakeEveryPlace) {
               static_cast<size_t>(MAX_UNREAD_CONNECTIONS_PER_CLIENT));
 }
 
+TEST(ConnectionSlot, BeyondTheUnreadCapAConnectionWaitsItsTurn) {
+    {
+        std::vector<ConnectionSlot> unread =
+            claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT);
+        std::optional<ConnectionSlot> waiting = ConnectionSlot::claim_waiting(SECOND_CLIENT);
+        ASSERT_TRUE(waiting) << "one past the unread cap may wait";
+        EXPECT_TRUE(waiting->waiting());
+        EXPECT_FALSE(waiting->take_unread_place()) << "every unread place is taken";
+
+        unread.front().mark_request_read();
+        EXPECT_TRUE(waiting->take_unread_place()) << "a place read in full goes to it";
+        EXPECT_FALSE(waiting->waiting());
+        EXPECT_FALSE(ConnectionSlot::claim(SECOND_CLIENT)) << "and nobody else gets that place";
+
+        // Waiting ones count towards the client's whole limit.
+        std::vector<ConnectionSlot> more;
+        while (std::optional<ConnectionSlot> slot = ConnectionSlot::claim_waiting(SECOND_CLIENT)) {
+            more.push_back(std::move(*slot));
+        }
+        EXPECT_EQ(unread.size() + 1 + more.size(), static_cast<size_t>(MAX_CONNECTIONS_PER_CLIENT));
+        EXPECT_TRUE(ConnectionSlot::claim_waiting(LOOPBACK)) << "another client is still served";
+    }
+    EXPECT_EQ(active_connection_count(), 0) << "waiting places are given back too";
+    EXPECT_EQ(claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT).size(),
+              static_cast<size_t>(MAX_UNREAD_CONNECTIONS_PER_CLIENT));
+}
+
 // The places follow the open-file limit, and a limit too low for MAX_CONNECTIONS is told.
 TEST(OpenFileLimit, SizesThePlacesAndSaysWhenTheyAreFewer) {
     EXPECT_EQ(fit_connections_to_open_file_limit(1024),
