@@ -212,6 +212,20 @@ TEST_F(X11Desktop, NoTypeNoCopyAndNoEnterMeanTheSameAsOnWindows) {
     EXPECT_EQ(clipboard_text(*display_), "COPYONLY");
 }
 
+// Prefix, postfix, the Tab key and a key delay go to the X11 keys as they are; the clipboard
+// gets the scan alone.
+TEST_F(X11Desktop, TypingOptionsReachTheKeys) {
+    ReceiverProcess paced = start_receiver_process(
+        {{"DISPLAY", display_->name}},
+        {"--key-delay", "5", "--prefix", "<", "--postfix", "\xC3\xA9>", "--suffix-key", "tab"});
+    ASSERT_TRUE(paced.process);
+    ASSERT_TRUE(post_scan(paced.port, scan_json("AB")));
+    expect_typed("<AB\xC3\xA9>\t");
+    EXPECT_TRUE(paced.process->wait_for_line_containing(
+        ends_with_outcome("AB", "Copied & Typed+Tab"), LIMIT));
+    EXPECT_EQ(clipboard_text(*display_), "AB");
+}
+
 TEST(X11NoDisplay, ScansAreReceivedAndLoggedOnly) {
     struct Case {
         std::string display;
