@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/result.h"
-
 inline constexpr size_t MAX_BODY_BYTES = 65536;
 inline constexpr size_t READ_BUFFER_BYTES = 8192;
 // A request or header line (its LF included) longer than MAX_LINE_BYTES, or a header section

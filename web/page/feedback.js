@@ -1,15 +1,15 @@
 // What the page tells the user besides the result: the error banner, screen-reader
 // announcements, the decoder badge, and the beep, buzz and flash of a lock.
+import { elementsById } from '../lib/dom.js';
 
 export function createFeedback() {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    errorBanner: $('error-banner'),
-    announcer: $('sr-announcer'),
-    engineBadge: $('engine-badge'),
-    optSound: $('opt-sound'),
-    lockFlash: $('lock-flash'),
-  };
+  const ui = elementsById({
+    errorBanner: 'error-banner',
+    announcer: 'sr-announcer',
+    engineBadge: 'engine-badge',
+    optSound: 'opt-sound',
+    lockFlash: 'lock-flash',
+  });
   let audioCtx = null;
 
   function showError(message) {

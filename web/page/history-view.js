@@ -1,6 +1,7 @@
 // The history card: count, list with copy buttons and delivery state, CSV export and clear.
 // Paints the page state's history whenever it says the history changed.
 import { historyCsv, localTime } from './history.js';
+import { elementsById } from '../lib/dom.js';
 
 function element(tag, className, text) {
   const node = document.createElement(tag);
@@ -10,15 +11,14 @@ function element(tag, className, text) {
 }
 
 export function createHistoryView(state) {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    count: $('history-count'),
-    exportCsv: $('btn-export-csv'),
-    clear: $('btn-clear-history'),
-    empty: $('history-empty'),
-    list: $('history-list'),
-    copyApproved: $('btn-copy-approved'),
-  };
+  const ui = elementsById({
+    count: 'history-count',
+    exportCsv: 'btn-export-csv',
+    clear: 'btn-clear-history',
+    empty: 'history-empty',
+    list: 'history-list',
+    copyApproved: 'btn-copy-approved',
+  });
 
   // Copy button and tip for one history item; the icons are those of the overlay's copy button.
   function copyButton(item) {

@@ -1,5 +1,6 @@
 // The heads-up display over the camera: frames seen, the leading reading, and the confidence bar.
 import { PRECISION_PRESETS } from '../scan/consensus.js';
+import { elementsById } from '../lib/dom.js';
 
 const HIGH_CONFIDENCE = 65;
 
@@ -14,16 +15,15 @@ function setHidden(node, hidden) {
 }
 
 export function createHud(state) {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    viewfinder: $('viewfinder'),
-    frames: $('hud-frames'),
-    candidate: $('hud-candidate'),
-    status: $('hud-status-text'),
-    pct: $('hud-confidence-pct'),
-    progressbar: $('confidence-progressbar'),
-    fill: $('confidence-fill'),
-  };
+  const ui = elementsById({
+    viewfinder: 'viewfinder',
+    frames: 'hud-frames',
+    candidate: 'hud-candidate',
+    status: 'hud-status-text',
+    pct: 'hud-confidence-pct',
+    progressbar: 'confidence-progressbar',
+    fill: 'confidence-fill',
+  });
 
   // Paints one evaluation of the tracker.
   return function updateHud(tracker) {

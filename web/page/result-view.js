@@ -1,16 +1,16 @@
 // The result overlay: the accepted entry, how it was verified and how it was delivered. Showing
 // an entry makes it the page's latest entry.
+import { elementsById } from '../lib/dom.js';
 
 export function createResultView(state) {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    overlay: $('approved-overlay'),
-    format: $('result-format'),
-    confidence: $('result-confidence'),
-    code: $('result-code'),
-    meta: $('approved-meta'),
-    viewfinder: $('viewfinder'),
-  };
+  const ui = elementsById({
+    overlay: 'approved-overlay',
+    format: 'result-format',
+    confidence: 'result-confidence',
+    code: 'result-code',
+    meta: 'approved-meta',
+    viewfinder: 'viewfinder',
+  });
 
   function render(entry, sentVia = [], waiting = false) {
     state.showEntry(entry);

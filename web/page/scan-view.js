@@ -7,6 +7,7 @@ import { BarcodeScannerEngine } from '../scan/engine.js';
 import { createHud } from './hud.js';
 import { isActivationKey } from './result-view.js';
 import { entryFromLock, entryFromPhoto } from './session.js';
+import { elementsById } from '../lib/dom.js';
 
 const IDLE_FRAME_WAIT_MS = 30;
 const FRAME_PAUSE_MS = 16;
@@ -30,19 +31,18 @@ function nextFrameOrTimeout(video, ms) {
 }
 
 export function createScanView(state, { feedback, result, relay }) {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    viewfinder: $('viewfinder'),
-    video: $('camera-video'),
-    idleOverlay: $('idle-overlay'),
-    reticle: $('reticle-overlay'),
-    zoomSlider: $('zoom-slider'),
-    zoomValue: $('zoom-value'),
-    torch: $('btn-torch'),
-    refocus: $('btn-refocus'),
-    photoInput: $('photo-input'),
-    scanToggle: $('btn-scan-toggle'),
-  };
+  const ui = elementsById({
+    viewfinder: 'viewfinder',
+    video: 'camera-video',
+    idleOverlay: 'idle-overlay',
+    reticle: 'reticle-overlay',
+    zoomSlider: 'zoom-slider',
+    zoomValue: 'zoom-value',
+    torch: 'btn-torch',
+    refocus: 'btn-refocus',
+    photoInput: 'photo-input',
+    scanToggle: 'btn-scan-toggle',
+  });
   const { session } = state;
   const scanner = new BarcodeScannerEngine();
   const camera = new Camera();

@@ -1,6 +1,7 @@
 // The settings card: confidence level and symbology (radio groups with arrow keys), the summary
 // line, and the remembered "press Enter" choice. `onChange()` follows a new level or symbology.
 import { readStorage, writeStorage } from '../lib/storage.js';
+import { elementsById } from '../lib/dom.js';
 
 const PRESS_ENTER_KEY = 'quillmark_press_enter_v1';
 const PRECISION_LABELS = { fast: 'Fast (3f)', balanced: 'Balanced (5f)', laser: 'Laser (8f)' };
@@ -36,13 +37,12 @@ function wireRadioGroup(group, attribute, onChoose) {
 }
 
 export function createSettingsView(state, { onChange }) {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    summary: $('settings-summary-text'),
-    precisionGroup: $('precision-group'),
-    modeGroup: $('mode-group'),
-    pressEnter: $('opt-press-enter'),
-  };
+  const ui = elementsById({
+    summary: 'settings-summary-text',
+    precisionGroup: 'precision-group',
+    modeGroup: 'mode-group',
+    pressEnter: 'opt-press-enter',
+  });
   const { session } = state;
 
   function paintSummary() {

@@ -4,6 +4,7 @@
 import { errorMessage, wifiRecord } from './auto-send.js';
 import { isSystemShareSupported, shareViaSystem } from './system-share.js';
 import { getSavedWifiUrl, saveWifiUrl, sendOverWifi, testWifiConnection } from './wifi.js';
+import { elementsById } from '../lib/dom.js';
 
 const BT_UNAVAILABLE_NOTE =
   'Web Bluetooth is unavailable in this browser (e.g. Safari/Firefox). Use Wi-Fi to Computer or System Share instead.';
@@ -33,35 +34,34 @@ function wireLightDismiss(dialog) {
 
 // `autoSend` is read for the waiting list's last failure only.
 export function createShareDialog(state, { outbox, bluetooth, autoSend }) {
-  const $ = (id) => document.getElementById(id);
-  const ui = {
-    shareDialog: $('share-dialog'),
-    relayDot: $('relay-dot'),
-    relayLabel: $('relay-label'),
-    relayWaiting: $('relay-waiting'),
-    sharePreview: $('share-preview'),
-    sharePreviewCode: $('share-preview-code'),
-    shareStatus: $('share-status'),
-    wifiBadge: $('wifi-badge'),
-    wifiUrl: $('wifi-url-input'),
-    wifiTest: $('btn-wifi-test'),
-    wifiSend: $('btn-wifi-send'),
-    wifiAutoSend: $('opt-wifi-autosend'),
-    outboxRow: $('outbox-row'),
-    outboxCount: $('outbox-count'),
-    outboxSend: $('btn-outbox-send'),
-    outboxDiscard: $('btn-outbox-discard'),
-    btBadge: $('bt-badge'),
-    btNote: $('bt-note'),
-    btPair: $('btn-bt-pair'),
-    btDisconnect: $('btn-bt-disconnect'),
-    btSend: $('btn-bt-send'),
-    btAutoSend: $('opt-bt-autosend'),
-    btServiceUuid: $('bt-service-uuid'),
-    btCharUuid: $('bt-char-uuid'),
-    systemSharePanel: $('system-share-panel'),
-    systemShare: $('btn-system-share'),
-  };
+  const ui = elementsById({
+    shareDialog: 'share-dialog',
+    relayDot: 'relay-dot',
+    relayLabel: 'relay-label',
+    relayWaiting: 'relay-waiting',
+    sharePreview: 'share-preview',
+    sharePreviewCode: 'share-preview-code',
+    shareStatus: 'share-status',
+    wifiBadge: 'wifi-badge',
+    wifiUrl: 'wifi-url-input',
+    wifiTest: 'btn-wifi-test',
+    wifiSend: 'btn-wifi-send',
+    wifiAutoSend: 'opt-wifi-autosend',
+    outboxRow: 'outbox-row',
+    outboxCount: 'outbox-count',
+    outboxSend: 'btn-outbox-send',
+    outboxDiscard: 'btn-outbox-discard',
+    btBadge: 'bt-badge',
+    btNote: 'bt-note',
+    btPair: 'btn-bt-pair',
+    btDisconnect: 'btn-bt-disconnect',
+    btSend: 'btn-bt-send',
+    btAutoSend: 'opt-bt-autosend',
+    btServiceUuid: 'bt-service-uuid',
+    btCharUuid: 'bt-char-uuid',
+    systemSharePanel: 'system-share-panel',
+    systemShare: 'btn-system-share',
+  });
 
   let wifiVerified = false;
   // Counts the link's status reports, so a pairing attempt can tell whether it got past the chooser.
@@ -303,7 +303,7 @@ export function createShareDialog(state, { outbox, bluetooth, autoSend }) {
   ui.btDisconnect.addEventListener('click', onBluetoothDisconnect);
   ui.btSend.addEventListener('click', onBluetoothSend);
   ui.systemShare.addEventListener('click', onSystemShare);
-  for (const id of ['btn-open-connect', 'btn-share-dock', 'btn-share-result']) $(id).addEventListener('click', openShareDialog);
+  for (const id of ['btn-open-connect', 'btn-share-dock', 'btn-share-result']) document.getElementById(id).addEventListener('click', openShareDialog);
   // The latest entry changed: an open dialog shows and sends the new one.
   state.addEventListener('entry', () => {
     if (ui.shareDialog.open) paintShareEntry();
