@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <unistd.h>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "platform/environment_variables.h"
+#include "platform/user_files.h"
+#include "tests/support/environment_override.h"
 #include "receiver/receiver_state.h"
 
 namespace {
@@ -90,29 +94,6 @@ TEST(ListLanAdapters, ThisMachineGivesUsableEntries) {
     }
 }
 
-// Sets or unsets one variable for the lifetime of the guard, then restores its old value.
-class EnvironmentOverride {
-  public:
-    EnvironmentOverride(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        apply(value);
-    }
-    ~EnvironmentOverride() { apply(old_); }
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
-  private:
-    void apply(const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name_, value->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST(HostDisplayName, ComputerNameFirst) {
     EnvironmentOverride computer("COMPUTERNAME", "DESK-7");
     EnvironmentOverride host("HOSTNAME", "linuxbox");
@@ -181,6 +162,41 @@ TEST(ReadEnvironmentVariable, AbsentEmptyAndInvalid) {
     EXPECT_EQ(read_environment_variable("QUILLMARK_TEST_EMPTY"), std::string());
     EnvironmentOverride invalid("QUILLMARK_TEST_INVALID", "\xC0\xAF");  // overlong "/"
     EXPECT_EQ(read_environment_variable("QUILLMARK_TEST_INVALID"), std::nullopt);
+}
+
+TEST(UserFiles, FoldersFollowXdgAndFallBackToHome) {
+    EnvironmentOverride home("HOME", "/home/ana");
+    EnvironmentOverride data("XDG_DATA_HOME", "/data");
+    EnvironmentOverride config("XDG_CONFIG_HOME", "relative/ignored");
+    EXPECT_EQ(user_data_folder().value(), std::filesystem::path("/data/quillmark"));
+    EXPECT_EQ(user_config_folder().value(), std::filesystem::path("/home/ana/.config/quillmark"));
+    EnvironmentOverride no_data("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(user_data_folder().value(),
+              std::filesystem::path("/home/ana/.local/share/quillmark"));
+    EnvironmentOverride no_home("HOME", std::nullopt);
+    EXPECT_FALSE(user_data_folder().ok());
+}
+
+TEST(UserFiles, AtomicWriteReplacesWholeFileForTheUserOnly) {
+    const auto root = std::filesystem::temp_directory_path() /
+                      ("quillmark-user-files-" + std::to_string(getpid()));
+    const auto folder = root / "a" / "b";
+    ASSERT_TRUE(make_private_folder(folder).ok());
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    const auto file = folder / "x.conf";
+    ASSERT_TRUE(write_file_atomically(file, "first, longer content\n").ok());
+    ASSERT_TRUE(write_file_atomically(file, std::string("se\0cond", 7)).ok());
+    EXPECT_EQ(read_whole_file(file).value(), std::string("se\0cond", 7));
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no temp left
+    // A file where the folder should be, and a missing folder, are one-line errors.
+    EXPECT_FALSE(make_private_folder(file).ok());
+    const Status refused = write_file_atomically(root / "missing" / "x", "y");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().find("missing"), std::string::npos) << refused.error();
+    EXPECT_FALSE(read_whole_file(root / "missing").ok());
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "receiver/receiver_state.h"
 #include "server/openssl_handles.h"
 #include "server/tls_identity.h"
+#include "tests/support/environment_override.h"
 
 namespace {
 
@@ -100,27 +101,6 @@ TEST(TlsSanNames, IpAddressTexts) {
     }
 }
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        set(value);
-    }
-    ~ScopedEnvironment() { set(old_ ? old_->c_str() : nullptr); }
-
-  private:
-    void set(const char* value) {
-        if (value) {
-            setenv(name_, value, 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 std::shared_ptr<ReceiverState> state_with_adapters(std::vector<AdapterEntry> adapters) {
     return new_receiver_state(ReceiverSettings{}, std::move(adapters));
 }
@@ -184,7 +164,7 @@ std::string public_key_der(X509* cert) {
 }
 
 TEST(BuildTlsConfig, CertificateFields) {
-    ScopedEnvironment computer("COMPUTERNAME", "DESK-7");
+    EnvironmentOverride computer("COMPUTERNAME", "DESK-7");
     auto state = state_with_adapters({{"Ethernet", "192.168.1.20"}, {"Wi-Fi", "10.0.0.7"}});
     auto config = build_tls_config(*state);
     ASSERT_TRUE(config.ok()) << config.error();
@@ -231,7 +211,7 @@ TEST(BuildTlsConfig, ContextAllowsOnlyTls12And13) {
 }
 
 TEST(BuildTlsConfig, EveryStartHasANewKeyAndTheSameNames) {
-    ScopedEnvironment computer("COMPUTERNAME", "DESK-7");
+    EnvironmentOverride computer("COMPUTERNAME", "DESK-7");
     auto state = state_with_adapters({{"Ethernet", "192.168.1.20"}});
     auto first = build_tls_config(*state);
     auto second = build_tls_config(*state);
@@ -244,7 +224,7 @@ TEST(BuildTlsConfig, EveryStartHasANewKeyAndTheSameNames) {
 }
 
 TEST(BuildTlsConfig, NonAsciiComputerNameStillStarts) {
-    ScopedEnvironment computer("COMPUTERNAME", "B\xC3\xBCro");
+    EnvironmentOverride computer("COMPUTERNAME", "B\xC3\xBCro");
     auto state = state_with_adapters({{"Ethernet", "192.168.1.20"}});
     auto config = build_tls_config(*state);
     ASSERT_TRUE(config.ok()) << config.error();
