@@ -4,31 +4,11 @@
 import { BarcodeConsensus, validateBarcodeIntegrity } from '../scan/consensus.js';
 import { Camera } from '../scan/camera.js';
 import { BarcodeScannerEngine } from '../scan/engine.js';
+import { paceFrames, videoFrameSource } from '../scan/frame-pacer.js';
 import { createHud } from './hud.js';
 import { isActivationKey } from './result-view.js';
 import { entryFromLock, entryFromPhoto } from './session.js';
 import { elementsById } from '../lib/dom.js';
-
-const IDLE_FRAME_WAIT_MS = 30;
-const FRAME_PAUSE_MS = 16;
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-// Waits at most `ms` for the video's next frame. A plain 30 ms wait after the 16 ms pause would
-// miss every other frame of a 30 fps camera; waking on the frame itself keeps the camera's pace.
-function nextFrameOrTimeout(video, ms) {
-  if (typeof video.requestVideoFrameCallback !== 'function') return sleep(ms);
-  return new Promise((resolve) => {
-    const timer = setTimeout(() => {
-      video.cancelVideoFrameCallback(handle);
-      resolve();
-    }, ms);
-    const handle = video.requestVideoFrameCallback(() => {
-      clearTimeout(timer);
-      resolve();
-    });
-  });
-}
 
 export function createScanView(state, { feedback, result, relay }) {
   const ui = elementsById({
@@ -142,36 +122,42 @@ export function createScanView(state, { feedback, result, relay }) {
 
   function stopScanning() {
     session.stop();
+    pacer?.stop();
     camera.stop();
     showIdleView();
   }
 
-  async function runScanLoop() {
+  // Decodes each new camera frame once, as soon as the previous decode is done (frame-pacer.js).
+  let pacer = null;
+  function runScanLoop() {
+    pacer?.stop();
     const running = session.newLoop();
-    while (running()) {
-      const { video } = ui;
-      const frameIndex = session.takeFrame(video);
-      if (!frameIndex) {
-        await nextFrameOrTimeout(video, IDLE_FRAME_WAIT_MS);
-        continue;
-      }
-      let reading = null;
-      try {
-        reading = await scanner.scanVideoFrame(video, {
-          mode: session.scanMode, frameIndex, digitalZoom: session.digitalZoom(ui.zoomSlider.value),
-        });
-      } catch {
-        reading = null;
-      }
-      if (!running()) return;
-      const tracker = consensus.addFrame(reading);
-      updateHud(tracker);
-      if (tracker.locked && tracker.leader) {
-        handleScanLock(tracker);
-        return;
-      }
-      await sleep(FRAME_PAUSE_MS);
+    const { video } = ui;
+    pacer = paceFrames({ frames: videoFrameSource(video), step: () => scanFrame(video, running) });
+  }
+
+  // One frame through the decoders and the tracker; false once the loop must end.
+  async function scanFrame(video, running) {
+    if (!running()) return false;
+    const frameIndex = session.takeFrame(video);
+    // The same picture as the last frame (or no data yet): wait for the next.
+    if (!frameIndex) return true;
+    let reading = null;
+    try {
+      reading = await scanner.scanVideoFrame(video, {
+        mode: session.scanMode, frameIndex, digitalZoom: session.digitalZoom(ui.zoomSlider.value),
+      });
+    } catch {
+      reading = null;
     }
+    if (!running()) return false;
+    const tracker = consensus.addFrame(reading);
+    updateHud(tracker);
+    if (tracker.locked && tracker.leader) {
+      handleScanLock(tracker);
+      return false;
+    }
+    return true;
   }
 
   function handleScanLock(tracker) {
