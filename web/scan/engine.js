@@ -9,6 +9,8 @@ import {
 
 const ROI_MAX_WIDTH = 960;
 const FULL_FRAME_MAX_WIDTH = 840;
+// A 720p frame at its own resolution: what the photo path decodes of the same picture.
+const FULL_FRAME_HARD_MAX_WIDTH = 1280;
 const PHOTO_MAX_SIDE = 1800;
 const HAVE_CURRENT_DATA = 2;
 
@@ -68,11 +70,12 @@ export class BarcodeScannerEngine {
     }
     if (pass === 'enhanced-roi') return this.decoders.decode(enhanceContrast(roi), null, mode, { tryHarder: true });
     // The whole frame catches large 2D codes and barcodes away from the centre.
-    const full = scaledToWidth(videoEl.videoWidth, videoEl.videoHeight, FULL_FRAME_MAX_WIDTH);
+    const hard = pass === 'full-hard';
+    const full = scaledToWidth(videoEl.videoWidth, videoEl.videoHeight, hard ? FULL_FRAME_HARD_MAX_WIDTH : FULL_FRAME_MAX_WIDTH);
     sizeCanvas(this.fullCanvas, full.width, full.height);
     this.fullContext.drawImage(videoEl, 0, 0, full.width, full.height);
     const pixels = this.fullContext.getImageData(0, 0, full.width, full.height);
-    return this.decoders.decode(pixels, this.fullCanvas, mode, { tryHarder: false });
+    return this.decoders.decode(pixels, this.fullCanvas, mode, { tryHarder: hard });
   }
 
   async scanImageFile(file, { mode = 'all' } = {}) {

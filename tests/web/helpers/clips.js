@@ -27,6 +27,32 @@ export const CODES = Object.freeze({
   datamatrix: { zint: ['-b', 'DATAMATRIX', '--scale=10', '-d', 'QM-DM-2026-0042'], format: 'DATA-MATRIX', text: 'QM-DM-2026-0042' },
 });
 
+// Codes as product photos show them, each on a 1280x720 frame: small, away from the centre, at
+// a low resolution, turned away. `kind` names the code (its text and format), `scale` replaces
+// its zint scale, `at` places the symbol's top-left corner (centred without it), and `filter`
+// is an ffmpeg filter applied to the whole frame afterwards.
+export const HARD_CASES = Object.freeze({
+  'datamatrix-small': { kind: 'datamatrix', scale: 1, at: [1000, 90] },
+  'ean8-corner': { kind: 'ean8', scale: 1, at: [100, 600] },
+  'ean13-low-edge': { kind: 'ean13', scale: 2, at: [420, 560] },
+  'upca-small-edge': { kind: 'upca', scale: 1, at: [820, 40] },
+  // Shot at 640x360 and shown at 1280x720.
+  'upca-low-res': { kind: 'upca', scale: 1.5, filter: 'scale=640:360,scale=1280:720' },
+  'qr-small-tilted': {
+    kind: 'qr-small',
+    scale: 3,
+    filter: 'negate,perspective=x0=0:y0=0:x1=1279:y1=150:x2=0:y2=719:x3=1279:y3=570:sense=destination,negate',
+  },
+});
+
+// zint's arguments, the symbol's place and the frame filter of a code kind or a hard case.
+function pictureOf(name) {
+  const hard = HARD_CASES[name];
+  if (!hard) return { zint: CODES[name].zint, at: null, filter: null };
+  const zint = CODES[hard.kind].zint.map((arg) => (arg.startsWith('--scale=') ? `--scale=${hard.scale}` : arg));
+  return { zint, at: hard.at ?? null, filter: hard.filter ?? null };
+}
+
 export class ClipMaker {
   // `base`: where the clips go; a memory-backed folder writes long clips much faster.
   constructor(base = tmpdir()) {
@@ -35,18 +61,22 @@ export class ClipMaker {
 
   symbol(kind) {
     const png = join(this.dir, `${kind}-symbol.png`);
-    execFileSync('zint', [...CODES[kind].zint, '-o', png], { stdio: 'pipe' });
+    execFileSync('zint', [...pictureOf(kind).zint, '-o', png], { stdio: 'pipe' });
     return png;
   }
 
-  // A frame of the given size with the symbol centred (none for a blank frame).
+  // A frame of the given size with the symbol (centred unless placed), or blank without one.
   frame(kind, extension, { width = 1280, height = 720 } = {}) {
     const out = join(this.dir, `${kind ?? 'blank'}-${width}x${height}.${extension}`);
     const background = ['-f', 'lavfi', '-i', `color=white:s=${width}x${height}:r=30`];
     const pixelFormat = extension === 'y4m' ? 'yuv420p' : 'rgb24';
-    const args = kind
-      ? [...background, '-i', this.symbol(kind), '-filter_complex', `[0][1]overlay=(W-w)/2:(H-h)/2,format=${pixelFormat}`]
-      : [...background, '-vf', `format=${pixelFormat}`];
+    let args = [...background, '-vf', `format=${pixelFormat}`];
+    if (kind) {
+      const { at, filter } = pictureOf(kind);
+      const place = at ? at.join(':') : '(W-w)/2:(H-h)/2';
+      const graph = `[0][1]overlay=${place}${filter ? `,${filter}` : ''},format=${pixelFormat}`;
+      args = [...background, '-i', this.symbol(kind), '-filter_complex', graph];
+    }
     execFileSync('ffmpeg', ['-loglevel', 'error', ...args, '-frames:v', '1', '-y', out], { stdio: 'pipe' });
     return out;
   }

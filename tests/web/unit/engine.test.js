@@ -78,7 +78,7 @@ describe('scanVideoFrame pass schedule', () => {
     const { engine, calls } = scriptedEngine();
     await engine.scanVideoFrame(HD, { frameIndex });
     return calls.filter((c) => c.engine === 'wasm').map(({ image, options }) => {
-      if (image.width === 840) return `full:${options.tryHarder ? 'hard' : 'fast'}`;
+      if (image.width === 840 || image.width === 1280) return `full:${options.tryHarder ? 'hard' : 'fast'}`;
       if (image.data[3] === 255 && image.data[0] === 0) return `contrast:${options.tryHarder ? 'hard' : 'fast'}`;
       return `roi:${options.tryHarder ? 'hard' : 'fast'}`;
     });
@@ -86,10 +86,10 @@ describe('scanVideoFrame pass schedule', () => {
 
   it('spreads the expensive passes over a 12-frame cycle', async () => {
     const expected = {
-      1: ['roi:hard', 'contrast:hard'], 2: ['roi:fast'], 3: ['roi:hard'], 4: ['roi:fast', 'contrast:hard', 'full:fast'],
-      5: ['roi:hard'], 6: ['roi:fast'], 7: ['roi:hard', 'contrast:hard'], 8: ['roi:fast', 'full:fast'],
+      1: ['roi:hard', 'contrast:hard'], 2: ['roi:fast', 'full:hard'], 3: ['roi:hard'], 4: ['roi:fast', 'contrast:hard', 'full:fast'],
+      5: ['roi:hard'], 6: ['roi:fast'], 7: ['roi:hard', 'contrast:hard'], 8: ['roi:fast', 'full:fast', 'full:hard'],
       9: ['roi:hard'], 10: ['roi:fast', 'contrast:hard'], 11: ['roi:hard'], 12: ['roi:fast', 'full:fast'],
-      13: ['roi:hard', 'contrast:hard'], 0: ['roi:fast', 'full:fast'],
+      13: ['roi:hard', 'contrast:hard'], 14: ['roi:fast', 'full:hard'], 0: ['roi:fast', 'full:fast'],
     };
     for (const [index, passes] of Object.entries(expected)) assert.deepEqual(await passesOf(Number(index)), passes, `frame ${index}`);
   });
@@ -101,13 +101,13 @@ describe('scanVideoFrame pass schedule', () => {
     assert.deepEqual(native, [engine.roiCanvas, engine.fullCanvas]);
   });
 
-  it('draws the full frame at most 840 wide', async () => {
+  it('draws the full frame at most 840 wide, and 1280 for the thorough pass', async () => {
     const { engine } = scriptedEngine();
     await engine.scanVideoFrame(HD, { frameIndex: 8 });
-    assert.deepEqual(engine.fullContext.draws, [[0, 0, 840, 473]]);
+    assert.deepEqual(engine.fullContext.draws, [[0, 0, 840, 473], [0, 0, 1280, 720]]);
     const small = scriptedEngine();
     await small.engine.scanVideoFrame({ readyState: 4, videoWidth: 640, videoHeight: 480 }, { frameIndex: 8 });
-    assert.deepEqual(small.engine.fullContext.draws, [[0, 0, 640, 480]]);
+    assert.deepEqual(small.engine.fullContext.draws, [[0, 0, 640, 480], [0, 0, 640, 480]]);
   });
 
   it('stops at the first pass that finds a code and names it', async () => {
@@ -117,6 +117,7 @@ describe('scanVideoFrame pass schedule', () => {
       [2, () => [{ text: 'A', format: 'Code128' }], 'roi-fast', 1],
       [1, (image) => (image.data[0] === 0 ? [{ text: 'A', format: 'Code128' }] : NO_CODE), 'enhanced-roi', 2],
       [4, fullOnly, 'full', 3],
+      [2, (image, options) => (options.tryHarder && image.width === 1280 ? [{ text: 'A', format: 'EAN-8' }] : NO_CODE), 'full-hard', 2],
     ];
     for (const [frameIndex, wasm, pass, decodes] of cases) {
       const { engine, calls } = scriptedEngine({ wasm });

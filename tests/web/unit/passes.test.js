@@ -5,18 +5,23 @@ import { framePasses, nextPassPreference, NO_PASS_PREFERENCE } from '../../../we
 describe('adaptive pass schedule', () => {
   const CHEAP = (index) => framePasses(index);
 
-  it('puts the preferred pass first, adding at most one decode to a frame', () => {
-    assert.deepEqual(framePasses(2, 'full'), ['full', 'roi-fast']);
+  it('puts the preferred pass first, adding at most two decodes to a frame', () => {
+    assert.deepEqual(framePasses(2), ['roi-fast', 'full-hard']);
+    assert.deepEqual(framePasses(8), ['roi-fast', 'full', 'full-hard']);
+    assert.deepEqual(framePasses(2, 'full'), ['full', 'roi-fast', 'full-hard']);
     assert.deepEqual(framePasses(4, 'full'), ['full', 'roi-fast', 'enhanced-roi']);
     assert.deepEqual(framePasses(3, 'enhanced-roi'), ['enhanced-roi', 'roi-hard']);
     assert.deepEqual(framePasses(1, 'enhanced-roi'), ['enhanced-roi', 'roi-hard']);
     // A thorough region pass stands in for the fast one rather than adding to it.
-    assert.deepEqual(framePasses(2, 'roi-hard'), ['roi-hard']);
-    assert.deepEqual(framePasses(8, 'roi-hard'), ['roi-hard', 'full']);
-    for (const preferred of ['roi-hard', 'enhanced-roi', 'full']) {
+    assert.deepEqual(framePasses(6, 'roi-hard'), ['roi-hard']);
+    assert.deepEqual(framePasses(8, 'roi-hard'), ['roi-hard', 'full', 'full-hard']);
+    // The fast whole frame goes before the thorough one, so a code it reads takes the lead.
+    assert.deepEqual(framePasses(3, 'full-hard'), ['full', 'full-hard', 'roi-hard']);
+    assert.deepEqual(framePasses(8, 'full-hard'), ['full', 'full-hard', 'roi-fast']);
+    for (const preferred of ['roi-hard', 'enhanced-roi', 'full', 'full-hard']) {
       for (let index = 0; index < 12; index += 1) {
         const passes = framePasses(index, preferred);
-        assert.ok(passes.length <= CHEAP(index).length + 1, `${preferred} at frame ${index}`);
+        assert.ok(passes.length <= CHEAP(index).length + 2, `${preferred} at frame ${index}`);
         assert.equal(new Set(passes).size, passes.length);
       }
     }
@@ -33,7 +38,7 @@ describe('adaptive pass schedule', () => {
     const frames = [
       ['roi-fast', null], ['full', 'full'], ['full', 'full'], [null, 'full'], ['roi-fast', 'full'], ['full', 'full'],
       [null, 'full'], [null, 'full'], [null, null], ['roi-hard', 'roi-hard'], ['enhanced-roi', 'enhanced-roi'],
-      [null, 'enhanced-roi'], ['roi-hard', 'roi-hard'],
+      [null, 'enhanced-roi'], ['roi-hard', 'roi-hard'], ['full-hard', 'full-hard'], ['full', 'full'],
     ];
     let preference = NO_PASS_PREFERENCE;
     frames.forEach(([hit, expected], frame) => {
