@@ -3,17 +3,19 @@
 // loop's frame rate on Chromium's fake camera playing a 1280x720 clip at 30 fps, and the lock
 // benchmark (lock_bench.mjs): time from a code coming into view to the scan being sent.
 // Run after `make web-setup` and a receiver build:
-//   node bench/web/web_bench.mjs [seconds] [--lock-only | --no-lock] [--codes=a,b] [--conditions=x,y]
-// seconds: how long each frame-rate case runs (8). --codes and --conditions narrow the lock
-// benchmark to some of its codes (ean13 upca upce ean8 code128 itf qr-small qr-full datamatrix) and
-// conditions (sharp blurred low-contrast tilted noisy).
+//   node bench/web/web_bench.mjs [seconds] [--lock-only | --no-lock] [--no-running | --no-fresh]
+//                                [--codes=a,b] [--conditions=x,y]
+// seconds: how long each frame-rate case runs (8). --no-running and --no-fresh leave out the lock
+// benchmark on a running page or on fresh pages. --codes and --conditions narrow the lock
+// benchmark to some of its codes (ean13 upca upce ean8 code128 itf qr-small qr-full datamatrix, and
+// the hard cases of tests/web/helpers/clips.js) and conditions (sharp blurred low-contrast tilted noisy).
 // (QUILLMARK_RECEIVER names the receiver binary when it is not in build/linux or build/web.)
 import { existsSync } from 'node:fs';
 import { performance } from 'node:perf_hooks';
 import { BarcodeConsensus } from '../../web/scan/consensus.js';
 import { startReceiver } from '../../tests/web/helpers/receiver.js';
 import { launchBrowser, openScanner } from '../../tests/web/helpers/browser.js';
-import { ClipMaker, CODES, EAN13_TEXT } from '../../tests/web/helpers/clips.js';
+import { ClipMaker, EAN13_TEXT } from '../../tests/web/helpers/clips.js';
 import { CONDITIONS, KINDS, runLockBench } from './lock_bench.mjs';
 
 const flags = process.argv.slice(2).filter((arg) => arg.startsWith('--'));
@@ -27,7 +29,12 @@ const listFlag = (name, known) => {
   if (unknown.length) throw new Error(`unknown ${name}: ${unknown.join(', ')} (known: ${Object.keys(known).join(' ')})`);
   return names;
 };
-const lockOptions = { kinds: listFlag('codes', Object.fromEntries(KINDS.map((k) => [k, CODES[k]]))), conditions: listFlag('conditions', CONDITIONS) };
+const lockOptions = {
+  kinds: listFlag('codes', Object.fromEntries(KINDS.map((k) => [k, true]))),
+  conditions: listFlag('conditions', CONDITIONS),
+  running: !flags.includes('--no-running'),
+  fresh: !flags.includes('--no-fresh'),
+};
 const runLoop = !flags.includes('--lock-only');
 const runLock = !flags.includes('--no-lock');
 const fmt = (value, digits = 3) => value.toFixed(digits);
@@ -60,13 +67,15 @@ function benchConsensusInNode() {
 }
 
 // Wraps the engine's frame decode and the tracker's addFrame on the page's own module instances,
-// and times "addFrame + HUD paint" from the start of addFrame to the loop's next pause. Chromium's
-// page clock ticks in 0.1 ms steps: means over many frames are meaningful, single samples are not.
+// and times "addFrame + HUD paint" from the start of addFrame to the end of the frame's synchronous
+// work (a microtask queued in addFrame runs right after it). Counts the camera's presented frames.
+// Chromium's page clock ticks in 0.1 ms steps: means over many frames are meaningful, single
+// samples are not.
 async function instrument(page) {
   await page.evaluate(async () => {
     const { BarcodeScannerEngine } = await import('./scan/engine.js');
     const { BarcodeConsensus: Tracker } = await import('./scan/consensus.js');
-    const bench = { decodeMs: [], frameStarts: [], trackerHudMs: [], locks: 0, addStart: null };
+    const bench = { decodeMs: [], frameStarts: [], trackerHudMs: [], locks: 0, presented: [] };
     window.bench = bench;
     const scan = BarcodeScannerEngine.prototype.scanVideoFrame;
     BarcodeScannerEngine.prototype.scanVideoFrame = async function timedScan(...args) {
@@ -80,20 +89,36 @@ async function instrument(page) {
     };
     const addFrame = Tracker.prototype.addFrame;
     Tracker.prototype.addFrame = function timedAddFrame(...args) {
-      bench.addStart = performance.now();
+      const start = performance.now();
       const state = addFrame.apply(this, args);
+      // Lock frames leave the loop with one-off work, and are not counted.
       if (state.locked) bench.locks += 1;
+      else queueMicrotask(() => bench.trackerHudMs.push(performance.now() - start));
       return state;
     };
-    // The frame loop's 16 ms pause is the first timer set after the HUD paint; lock frames, which
-    // leave the loop instead, are one-off costs and not counted.
-    const setTimer = window.setTimeout;
-    window.setTimeout = function timedSetTimeout(callback, delay, ...args) {
-      if (bench.addStart !== null && delay === 16) bench.trackerHudMs.push(performance.now() - bench.addStart);
-      bench.addStart = null;
-      return setTimer.call(this, callback, delay, ...args);
-    };
+    const video = document.getElementById('camera-video');
+    video.requestVideoFrameCallback(function onFrame(now, meta) {
+      bench.presented.push({ at: now, count: meta.presentedFrames });
+      video.requestVideoFrameCallback(onFrame);
+    });
   });
+}
+
+// Camera frames presented within bursts of decoding (see frameGaps), and how many of them the
+// loop decoded.
+function framesSkipped({ frameStarts, presented }) {
+  let shown = 0;
+  let decoded = 0;
+  let burstStart = 0;
+  for (let i = 1; i <= frameStarts.length; i += 1) {
+    if (i < frameStarts.length && frameStarts[i] - frameStarts[i - 1] < 250) continue;
+    const [from, to] = [frameStarts[burstStart], frameStarts[i - 1]];
+    const inBurst = presented.filter((p) => p.at >= from && p.at <= to);
+    if (inBurst.length > 1) shown += inBurst.at(-1).count - inBurst[0].count + 1;
+    decoded += i - burstStart;
+    burstStart = i;
+  }
+  return { shown, decoded };
 }
 
 async function scanFor(page, ms) {
@@ -135,6 +160,8 @@ async function benchCase(context, origin, label, beforeLoad) {
     `${result.frameStarts.length} frames${result.locks ? `, ${result.locks} locks` : ''} (goal >= 25 fps)`);
   console.log(`  scanVideoFrame         mean ${fmt(decode.mean, 2)} ms, p50 ${fmt(decode.p50, 1)}, p95 ${fmt(decode.p95, 1)}, max ${fmt(decode.max, 1)}`);
   console.log(`  addFrame + HUD paint   mean ${fmt(hud.mean)} ms over ${hud.n} frames (goal <= 0.2 ms)`);
+  const { shown, decoded } = framesSkipped(result);
+  console.log(`  camera frames          ${shown} shown while decoding, ${decoded} decoded (${fmt(decoded / (shown || 1), 2)} per frame shown), ${Math.max(0, shown - decoded)} skipped`);
 }
 
 // Long clips are written much faster to memory than to disk.
