@@ -63,8 +63,9 @@ const PROBE = (frameMs) => {
     return realFetch.call(this, input, init);
   };
   const canvas = document.createElement('canvas');
-  canvas.width = 160;
-  canvas.height = 90;
+  // Large enough that the smallest hard case (a 32-pixel DataMatrix) leaves dark pixels.
+  canvas.width = 320;
+  canvas.height = 180;
   const context = canvas.getContext('2d', { willReadFrequently: true });
   const holdsCode = (video) => {
     context.drawImage(video, 0, 0, canvas.width, canvas.height);
