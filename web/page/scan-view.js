@@ -28,6 +28,8 @@ export function createScanView(state, { feedback, result, relay }) {
   const camera = new Camera();
   const consensus = new BarcodeConsensus(session.precision);
   const updateHud = createHud(state);
+  // The frame loop that runs, if any.
+  let pacer = null;
 
   function restartTracker() {
     consensus.setPreset(session.precision);
@@ -128,7 +130,6 @@ export function createScanView(state, { feedback, result, relay }) {
   }
 
   // Decodes each new camera frame once, as soon as the previous decode is done (frame-pacer.js).
-  let pacer = null;
   function runScanLoop() {
     pacer?.stop();
     const running = session.newLoop();
