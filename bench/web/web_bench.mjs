@@ -105,17 +105,20 @@ async function instrument(page) {
 }
 
 // Camera frames presented within bursts of decoding (see frameGaps), and how many of them the
-// loop decoded.
+// loop decoded: a burst spans the frames presented from the one current at its first decode to
+// the one current at its last.
 function framesSkipped({ frameStarts, presented }) {
+  const countAt = (t) => presented.filter((p) => p.at <= t).at(-1)?.count ?? null;
   let shown = 0;
   let decoded = 0;
   let burstStart = 0;
   for (let i = 1; i <= frameStarts.length; i += 1) {
     if (i < frameStarts.length && frameStarts[i] - frameStarts[i - 1] < 250) continue;
-    const [from, to] = [frameStarts[burstStart], frameStarts[i - 1]];
-    const inBurst = presented.filter((p) => p.at >= from && p.at <= to);
-    if (inBurst.length > 1) shown += inBurst.at(-1).count - inBurst[0].count + 1;
-    decoded += i - burstStart;
+    const [first, last] = [countAt(frameStarts[burstStart]), countAt(frameStarts[i - 1])];
+    if (first !== null && last !== null) {
+      shown += last - first + 1;
+      decoded += i - burstStart;
+    }
     burstStart = i;
   }
   return { shown, decoded };

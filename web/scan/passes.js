@@ -13,7 +13,7 @@ function mod(value, divisor) {
 
 // The passes a frame tries, in order, until one reads a code. The cheap schedule: the region on
 // every frame (fast on even frame indices, thorough on odd), its contrast-stretched copy on every
-// third, the whole frame fast on every fourth, and thorough on every sixth. The thorough whole
+// third, the whole frame fast on every fourth, and fast then thorough on every sixth. The thorough whole
 // frame reads what a photo of the same picture reads: small codes anywhere and bars away from the
 // middle rows, which the fast search never looks at. A preferred pass (the last that read a code
 // where the fast region pass could not) goes first on every frame; a thorough region pass
@@ -24,8 +24,11 @@ export function framePasses(frameIndex, preferred = null) {
   const index = Number.isInteger(frameIndex) ? frameIndex : 0;
   const passes = [mod(index, 2) === 1 ? 'roi-hard' : 'roi-fast'];
   if (mod(index, 3) === 1) passes.push('enhanced-roi');
-  if (mod(index, 4) === 0) passes.push('full');
-  if (mod(index, 6) === 2) passes.push('full-hard');
+  // The thorough whole frame always comes after the fast one: a large code that the fast pass
+  // reads in a few milliseconds can cost the thorough one many times that.
+  const thoroughFull = mod(index, 6) === 2;
+  if (mod(index, 4) === 0 || thoroughFull) passes.push('full');
+  if (thoroughFull) passes.push('full-hard');
   if (!ADAPTIVE_PASSES.includes(preferred)) return passes;
   if (preferred === 'roi-hard') return ['roi-hard', ...passes.slice(1)];
   const first = preferred === 'full-hard' ? ['full', 'full-hard'] : [preferred];

@@ -6,9 +6,10 @@ describe('adaptive pass schedule', () => {
   const CHEAP = (index) => framePasses(index);
 
   it('puts the preferred pass first, adding at most two decodes to a frame', () => {
-    assert.deepEqual(framePasses(2), ['roi-fast', 'full-hard']);
+    assert.deepEqual(framePasses(2), ['roi-fast', 'full', 'full-hard']);
     assert.deepEqual(framePasses(8), ['roi-fast', 'full', 'full-hard']);
     assert.deepEqual(framePasses(2, 'full'), ['full', 'roi-fast', 'full-hard']);
+    assert.deepEqual(framePasses(14, 'roi-hard'), ['roi-hard', 'full', 'full-hard']);
     assert.deepEqual(framePasses(4, 'full'), ['full', 'roi-fast', 'enhanced-roi']);
     assert.deepEqual(framePasses(3, 'enhanced-roi'), ['enhanced-roi', 'roi-hard']);
     assert.deepEqual(framePasses(1, 'enhanced-roi'), ['enhanced-roi', 'roi-hard']);
