@@ -169,14 +169,15 @@ export class Decoders {
     return this.info();
   }
 
-  // Both decoders on one image; the native one only when given a canvas to look at.
-  async decode(imageData, canvasForNative, mode, { tryHarder = true } = {}) {
+  // Both decoders on one image; the native one only when given a canvas to look at. Inverted
+  // codes and downscaled copies are looked for with a thorough search unless told otherwise.
+  async decode(imageData, canvasForNative, mode, { tryHarder = true, tryInvert = tryHarder, tryDownscale = tryHarder } = {}) {
     const formats = modeFormats(mode);
     const options = {
       tryHarder,
       tryRotate: true,
-      tryInvert: tryHarder,
-      tryDownscale: tryHarder,
+      tryInvert,
+      tryDownscale,
       maxNumberOfSymbols: 1,
     };
     if (formats.length) options.formats = [...formats];

@@ -75,7 +75,10 @@ export class BarcodeScannerEngine {
     sizeCanvas(this.fullCanvas, full.width, full.height);
     this.fullContext.drawImage(videoEl, 0, 0, full.width, full.height);
     const pixels = this.fullContext.getImageData(0, 0, full.width, full.height);
-    return this.decoders.decode(pixels, this.fullCanvas, mode, { tryHarder: hard });
+    // The thorough pass is after small codes and bars off the middle rows: inverted codes are the
+    // region passes' job and large ones the fast pass's, and leaving them out halves its cost.
+    const options = hard ? { tryHarder: true, tryInvert: false, tryDownscale: false } : { tryHarder: false };
+    return this.decoders.decode(pixels, this.fullCanvas, mode, options);
   }
 
   async scanImageFile(file, { mode = 'all' } = {}) {
