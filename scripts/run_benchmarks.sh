@@ -159,46 +159,44 @@ nginx_url="https://127.0.0.1:$nginx_port/api/ping"
 wait_for "nginx" curl -sk --fail "$nginx_url"
 cmp -s <(curl -sk "$nginx_url") "$work/www/api/ping" || { echo "nginx serves another body" >&2; exit 1; }
 
-# --- 1. requests per second, alternating so that both see the same machine load ------------
-# The ratio is the median of the per-round ratios: each compares two runs seconds apart, so
-# load that drifts over the minute cancels out. On a shared virtual machine single rounds
-# swing by a tenth either way, hence many short rounds.
+# alternate_rounds NAME ROUNDS PATH [WRK OPTIONS...]: ROUNDS rounds of wrk on PATH, the
+# receiver and nginx one after the other, so that both see the same machine load. Leaves the
+# medians in NAME-receiver, NAME-nginx and NAME-ratio of $work. The ratio is the median of the
+# per-round ratios: each compares two runs seconds apart, so load that drifts over the minute
+# cancels out. On a shared virtual machine single rounds swing by a tenth either way, hence
+# many short rounds.
+alternate_rounds() {
+    local name=$1
+    local side
+    for side in receiver nginx ratio; do : >"$work/$name-$side-rounds"; done
+    for round in $(seq "$2"); do
+        local receiver_round nginx_round
+        receiver_round=$(wrk_round "https://127.0.0.1:$receiver_port$3" "${@:4}")
+        nginx_round=$(wrk_round "https://127.0.0.1:$nginx_port$3" "${@:4}")
+        echo "$receiver_round" >>"$work/$name-receiver-rounds"
+        echo "$nginx_round" >>"$work/$name-nginx-rounds"
+        awk -v a="$receiver_round" -v b="$nginx_round" 'BEGIN { printf "%.3f\n", a / b }' \
+            >>"$work/$name-ratio-rounds"
+        echo "  round $round: receiver $receiver_round, nginx $nginx_round, ratio $(tail -1 "$work/$name-ratio-rounds")"
+    done
+    for side in receiver nginx ratio; do median <"$work/$name-$side-rounds" >"$work/$name-$side"; done
+}
+
+# --- 1. requests per second with a new connection each --------------------------------------
 echo "Requests per second: wrk -t$WRK_THREADS -c$WRK_CONNECTIONS, ${WRK_SECONDS} s x $WRK_ROUNDS rounds, Connection: close"
-: >"$work/rps-receiver"
-: >"$work/rps-nginx"
-: >"$work/rps-ratio"
-for round in $(seq "$WRK_ROUNDS"); do
-    receiver_round=$(wrk_round "$receiver_url")
-    nginx_round=$(wrk_round "$nginx_url")
-    echo "$receiver_round" >>"$work/rps-receiver"
-    echo "$nginx_round" >>"$work/rps-nginx"
-    awk -v a="$receiver_round" -v b="$nginx_round" 'BEGIN { printf "%.3f\n", a / b }' \
-        >>"$work/rps-ratio"
-    echo "  round $round: receiver $receiver_round, nginx $nginx_round, ratio $(tail -1 "$work/rps-ratio")"
-done
-receiver_rps=$(median <"$work/rps-receiver")
-nginx_rps=$(median <"$work/rps-nginx")
-ratio=$(median <"$work/rps-ratio")
+alternate_rounds rps "$WRK_ROUNDS" /api/ping
+receiver_rps=$(cat "$work/rps-receiver")
+nginx_rps=$(cat "$work/rps-nginx")
+ratio=$(cat "$work/rps-ratio")
 receiver_resumes=$(resumes "$receiver_port")
 nginx_resumes=$(resumes "$nginx_port")
 
-# --- 7. scans per second on kept connections, alternating as in 1. -------------------------
+# --- 7. scans per second on kept connections -------------------------------------------------
 echo "Scans per second: wrk -t$WRK_THREADS -c$WRK_CONNECTIONS, ${WRK_SECONDS} s x $KEPT_ROUNDS rounds, kept connections"
-: >"$work/kept-receiver"
-: >"$work/kept-nginx"
-: >"$work/kept-ratio"
-for round in $(seq "$KEPT_ROUNDS"); do
-    receiver_round=$(wrk_round "https://127.0.0.1:$receiver_port/api/scan" -s "$work/scan.lua")
-    nginx_round=$(wrk_round "https://127.0.0.1:$nginx_port/api/scan" -s "$work/scan.lua")
-    echo "$receiver_round" >>"$work/kept-receiver"
-    echo "$nginx_round" >>"$work/kept-nginx"
-    awk -v a="$receiver_round" -v b="$nginx_round" 'BEGIN { printf "%.3f\n", a / b }' \
-        >>"$work/kept-ratio"
-    echo "  round $round: receiver $receiver_round, nginx $nginx_round, ratio $(tail -1 "$work/kept-ratio")"
-done
-kept_receiver_sps=$(median <"$work/kept-receiver")
-kept_nginx_sps=$(median <"$work/kept-nginx")
-kept_ratio=$(median <"$work/kept-ratio")
+alternate_rounds kept "$KEPT_ROUNDS" /api/scan -s "$work/scan.lua"
+kept_receiver_sps=$(cat "$work/kept-receiver")
+kept_nginx_sps=$(cat "$work/kept-nginx")
+kept_ratio=$(cat "$work/kept-ratio")
 
 # --- 2. latency, one request at a time on idle servers ------------------------------------
 latency() {  # latency scan|ping PORT [PREFIX COMMAND...]: "p50 p99 max" in milliseconds
