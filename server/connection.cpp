@@ -282,7 +282,7 @@ ConnectionWait Connection::keep() {
     answer_encrypted_ = false;
     keep_after_answer_ = false;
     kept_until_ = SteadyClock::now() + limits_.idle_time;
-    if (!next_request_bytes_.empty() || tls_->has_buffered()) return resume_kept();
+    if (!next_request_bytes_.empty() || (tls_ && tls_->has_buffered())) return resume_kept();
     return wait_while_kept();
 }
 
