@@ -489,6 +489,18 @@ describe('kept connections', () => {
     cdp.on('Network.responseReceived', ({ response }) => {
       if (response.url.endsWith('/api/scan')) connections.push(response.connectionId);
     });
+    // Chromium reports a response after the page has shown its outcome: wait for the count.
+    connections.reach = (count) => new Promise((resolve, reject) => {
+      const timer = setTimeout(() => reject(new Error(`${connections.length} of ${count} scan responses seen`)), 15000);
+      const check = () => {
+        if (connections.length < count) return;
+        clearTimeout(timer);
+        cdp.off('Network.responseReceived', check);
+        resolve();
+      };
+      cdp.on('Network.responseReceived', check);
+      check();
+    });
     return connections;
   }
 
@@ -515,18 +527,17 @@ describe('kept connections', () => {
       await nextScan(page);
       await nextScan(page);
       await receiver.waitForLines(RECEIVED, 3, 30000);
-      await page.waitForFunction(() => document.querySelectorAll('.history-meta').length === 3);
-      assert.equal(connections.length, 3);
-      assert.deepEqual(new Set(connections).size, 1, `one connection for three scans: ${connections}`);
+      await connections.reach(3);
+      assert.equal(new Set(connections).size, 1, `one connection for three scans: ${connections}`);
 
       // The receiver closes the phone's idle connection for newer ones from the same address.
       const release = await holdUnreadPlaces(receiver.port, 16); // the receiver's cap per address
       await release();
       await nextScan(page);
       await receiver.waitForLines(RECEIVED, 4, 30000);
-      await page.waitForFunction(() => document.querySelectorAll('.history-meta').length === 4);
       await waitForMetaEnd(page, ' · Checksum OK · Sent via Wi-Fi');
-      assert.equal(connections.length, 4, 'sent once');
+      await connections.reach(4);
+      assert.equal(connections.length, 4, 'one response per scan');
       assert.notEqual(connections[3], connections[0], 'on a new connection');
       assert.deepEqual(scanLines(receiver).map((line) => RECEIVED.test(line)), [true, true, true, true], 'each scan received once, none again');
       assert.equal(await page.isVisible('#relay-waiting'), false, 'nothing left waiting');
