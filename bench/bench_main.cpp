@@ -3,6 +3,7 @@
 //   quillmark-bench latency scan|ping PORT WARM_UP COUNT
 //   quillmark-bench start-time RECEIVER PORT RUNS
 //   quillmark-bench idle-hold PORT COUNT RECEIVER_PID
+//   quillmark-bench link PORT ROUND_TRIP_MS WARM_UP COUNT
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "bench/idle_hold.h"
 #include "bench/latency.h"
+#include "bench/link_latency.h"
 #include "bench/loopback_client.h"
 #include "bench/start_time.h"
 
@@ -20,7 +22,8 @@ int usage() {
         "usage: quillmark-bench free-port\n"
         "       quillmark-bench latency scan|ping PORT WARM_UP COUNT\n"
         "       quillmark-bench start-time RECEIVER PORT RUNS\n"
-        "       quillmark-bench idle-hold PORT COUNT RECEIVER_PID\n",
+        "       quillmark-bench idle-hold PORT COUNT RECEIVER_PID\n"
+        "       quillmark-bench link PORT ROUND_TRIP_MS WARM_UP COUNT\n",
         stderr);
     return 2;
 }
@@ -59,6 +62,11 @@ int main(int argc, char** argv) {
     if (command == "idle-hold" && argc == 5 && std::atoi(argv[3]) > 0) {
         return report(measure_idle_hold(port_argument(argv[2]), std::atoi(argv[3]),
                                         pid_t(std::atoi(argv[4])), stdout));
+    }
+    if (command == "link" && argc == 6 && std::atoi(argv[3]) > 0 && std::atoi(argv[5]) > 0) {
+        return report(measure_link_latency(port_argument(argv[2]),
+                                           std::chrono::milliseconds(std::atoi(argv[3])),
+                                           std::atoi(argv[4]), std::atoi(argv[5]), stdout));
     }
     return usage();
 }

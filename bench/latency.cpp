@@ -15,14 +15,13 @@ constexpr std::string_view SCAN_BODY =
 
 }  // namespace
 
-std::string request_text(LatencyRequest kind, uint16_t port) {
-    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
-    if (kind == LatencyRequest::ping) {
-        return "GET /api/ping HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n";
-    }
+std::string request_text(LatencyRequest kind, uint16_t port, bool keep) {
+    const std::string host =
+        "Host: 127.0.0.1:" + std::to_string(port) + "\r\n" + (keep ? "" : "Connection: close\r\n");
+    if (kind == LatencyRequest::ping) return "GET /api/ping HTTP/1.1\r\n" + host + "\r\n";
     return "POST /api/scan HTTP/1.1\r\n" + host +
            "Content-Type: application/json\r\nContent-Length: " + std::to_string(SCAN_BODY.size()) +
-           "\r\nConnection: close\r\n\r\n" + std::string(SCAN_BODY);
+           "\r\n\r\n" + std::string(SCAN_BODY);
 }
 
 Status measure_latency(LatencyRequest kind, uint16_t port, int warm_up, int count, std::FILE* out) {

@@ -10,9 +10,9 @@
 
 enum class LatencyRequest { scan, ping };
 
-// The whole request, closing its connection: the phone's scan POST of an EAN-13 reading, or
-// the ping.
-std::string request_text(LatencyRequest kind, uint16_t port);
+// The whole request: the phone's scan POST of an EAN-13 reading, or the ping; it asks for the
+// connection's close unless `keep`.
+std::string request_text(LatencyRequest kind, uint16_t port, bool keep = false);
 
 // Sends `warm_up` unmeasured requests, then `count` measured ones, to 127.0.0.1:{port}, and
 // prints "p50_ms", "p99_ms" and "max_ms" lines to `out`. Any answer other than 200 fails the

@@ -78,34 +78,41 @@ Result<SslContext> new_client_context() {
     return context;
 }
 
-Result<HttpsExchange> https_exchange(SSL_CTX* context, uint16_t port, std::string_view request) {
-    using Reply = Result<HttpsExchange>;
-    const auto start = std::chrono::steady_clock::now();
-    Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
-    if (!socket.valid()) return Reply::failure(os_error("socket"));
+namespace {
+
+Status connect_tls(SSL_CTX* context, uint16_t port, Socket& socket,
+                   OpenSslPtr<SSL, SSL_free>& tls) {
+    socket = Socket(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!socket.valid()) return Status::failure(os_error("socket"));
     const int fd = int(socket.native());
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const sockaddr_in address = loopback_address(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        return Reply::failure(os_error("connect"));
+        return Status::failure(os_error("connect"));
     }
-    OpenSslPtr<SSL, SSL_free> tls(SSL_new(context));
+    tls.reset(SSL_new(context));
     if (!tls || SSL_set_fd(tls.get(), fd) != 1) {
-        return Reply::failure("SSL_new: " + take_openssl_error_text());
+        return Status::failure("SSL_new: " + take_openssl_error_text());
     }
     if (SSL_connect(tls.get()) != 1) {
-        return Reply::failure("TLS handshake failed: " + take_openssl_error_text());
+        return Status::failure("TLS handshake failed: " + take_openssl_error_text());
     }
-    if (SSL_write(tls.get(), request.data(), int(request.size())) != int(request.size())) {
+    return Status::success();
+}
+
+// Sends `request` and reads one whole response.
+Result<std::string> send_and_read(SSL* tls, std::string_view request) {
+    using Reply = Result<std::string>;
+    if (SSL_write(tls, request.data(), int(request.size())) != int(request.size())) {
         return Reply::failure("TLS write failed: " + take_openssl_error_text());
     }
     std::string response;
     char buffer[16384];
     for (;;) {
         const size_t expected = expected_response_length(response);
-        if (expected != 0 && response.size() >= expected) break;
-        const int n = SSL_read(tls.get(), buffer, sizeof buffer);
+        if (expected != 0 && response.size() >= expected) return response;
+        const int n = SSL_read(tls, buffer, sizeof buffer);
         if (n <= 0) {
             ERR_clear_error();
             return Reply::failure("connection ended after " + std::to_string(response.size()) +
@@ -113,10 +120,45 @@ Result<HttpsExchange> https_exchange(SSL_CTX* context, uint16_t port, std::strin
         }
         response.append(buffer, size_t(n));
     }
+}
+
+}  // namespace
+
+Result<HttpsExchange> https_exchange(SSL_CTX* context, uint16_t port, std::string_view request) {
+    using Reply = Result<HttpsExchange>;
+    const auto start = std::chrono::steady_clock::now();
+    Socket socket;
+    OpenSslPtr<SSL, SSL_free> tls;
+    if (Status connected = connect_tls(context, port, socket, tls); !connected.ok()) {
+        return Reply::failure(connected.error());
+    }
+    Result<std::string> response = send_and_read(tls.get(), request);
+    if (!response.ok()) return Reply::failure(response.error());
     const auto elapsed = std::chrono::steady_clock::now() - start;
+    char buffer[16384];
     while (SSL_read(tls.get(), buffer, sizeof buffer) > 0) {
     }
     ERR_clear_error();
     SSL_shutdown(tls.get());
-    return HttpsExchange{std::move(response), elapsed};
+    return HttpsExchange{std::move(response.value()), elapsed};
+}
+
+Result<HttpsExchange> KeptHttpsConnection::exchange(std::string_view request) {
+    using Reply = Result<HttpsExchange>;
+    const auto start = std::chrono::steady_clock::now();
+    if (!tls_) {
+        if (Status connected = connect_tls(context_, port_, socket_, tls_); !connected.ok()) {
+            return Reply::failure(connected.error());
+        }
+        ++opened_;
+    }
+    Result<std::string> response = send_and_read(tls_.get(), request);
+    if (!response.ok()) return Reply::failure(response.error());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // A server that does not keep the connection has it closed for the next request.
+    if (response.value().find("\r\nConnection: close\r\n") != std::string::npos) {
+        tls_.reset();
+        socket_.reset();
+    }
+    return HttpsExchange{std::move(response.value()), elapsed};
 }

@@ -35,3 +35,21 @@ struct HttpsExchange {
 // response (headers and Content-Length body). Afterwards, outside the timed span, it waits
 // for the server to close, so no connection outlives the call.
 Result<HttpsExchange> https_exchange(SSL_CTX* context, uint16_t port, std::string_view request);
+
+// A TLS connection that carries one request after the other while the server keeps it, and
+// opens a new one when the server has closed it (or at the first request).
+class KeptHttpsConnection {
+  public:
+    KeptHttpsConnection(SSL_CTX* context, uint16_t port) : context_(context), port_(port) {}
+    // Sends `request` and reads its whole response; the time from before the send (or the
+    // connect, when one is needed) to its last byte.
+    Result<HttpsExchange> exchange(std::string_view request);
+    int connections_opened() const { return opened_; }
+
+  private:
+    SSL_CTX* context_;
+    uint16_t port_;
+    Socket socket_;
+    OpenSslPtr<SSL, SSL_free> tls_;
+    int opened_ = 0;
+};

@@ -9,7 +9,11 @@
 #      the same latency without a display (2.): the cost of typing a 13-digit EAN plus Enter;
 #   5. CPU time of an idle receiver with no clients over IDLE_SECONDS, from /proc/PID/stat;
 #   6. the receiver's memory while it holds IDLE_CONNECTIONS connections that send nothing,
-#      how many of them it keeps, and whether a real scan is answered meanwhile.
+#      how many of them it keeps, and whether a real scan is answered meanwhile;
+#   7. scans per second on kept connections (wrk, keep-alive), against nginx answering the
+#      same scan POST with the receiver's echo;
+#   8. scan latency p50/p99 over an emulated LINK_ROUND_TRIP_MS link (a delaying proxy on
+#      loopback): a new TLS connection per scan against scans on one kept connection.
 # Every process it starts is ended by its PID. Exits non-zero only when a measurement fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +29,10 @@ SCAN_COUNT=1000
 START_RUNS=15
 IDLE_SECONDS=60
 IDLE_CONNECTIONS=5000
+KEPT_ROUNDS=5
+LINK_ROUND_TRIP_MS=40
+LINK_WARM_UP=5
+LINK_COUNT=200
 
 scripts/install_packages.sh build bench e2e
 cmake --preset linux-release >/dev/null
@@ -61,10 +69,13 @@ wait_for() {  # wait_for DESCRIPTION COMMAND...: polls for up to 10 s
     done
 }
 
-# wrk_round URL: requests per second of one round; errors are shown with the full output.
+# wrk_round URL [WRK OPTIONS...]: requests per second of one round (new connection each unless
+# options say otherwise); errors are shown with the full output.
 wrk_round() {
     local output
-    output=$(wrk -t$WRK_THREADS -c$WRK_CONNECTIONS -d${WRK_SECONDS}s -H "Connection: close" "$1")
+    local options=("${@:2}")
+    [ ${#options[@]} -gt 0 ] || options=(-H "Connection: close")
+    output=$(wrk -t$WRK_THREADS -c$WRK_CONNECTIONS -d${WRK_SECONDS}s "${options[@]}" "$1")
     if grep -qE "Non-2xx|Socket errors" <<<"$output"; then
         echo "wrk reported errors for $1:" >&2
         echo "$output" >&2
@@ -100,6 +111,15 @@ receiver_url="https://127.0.0.1:$receiver_port/api/ping"
 
 # --- nginx with a P-256 certificate, TLS 1.3, serving the receiver's own ping reply --------
 chmod 755 "$work"  # nginx workers drop root and must still read the served file
+# The scan the phone posts for an EAN-13 reading (as quillmark-bench's latency), and the
+# receiver's answer to it, which nginx gives back for the comparison.
+SCAN_BODY='{"text":"4006381333931","format":"EAN-13","confidence":97,"confirmations":3,"pressEnter":true,"timestamp":"2026-03-01T10:00:00.000Z"}'
+SCAN_ECHO='{"ok":true,"scan":{"text":"4006381333931","format":"EAN-13","confidence":97}}'
+cat >"$work/scan.lua" <<LUA
+wrk.method = "POST"
+wrk.body = '$SCAN_BODY'
+wrk.headers["Content-Type"] = "application/json"
+LUA
 mkdir -p "$work/www/api" "$work/nginx-temp"
 curl -sk --fail "$receiver_url" >"$work/www/api/ping"
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
@@ -125,6 +145,10 @@ http {
         ssl_protocols TLSv1.3;
         root $work/www;
         location = /api/ping { default_type "application/json; charset=utf-8"; }
+        location = /api/scan {
+            default_type "application/json; charset=utf-8";
+            return 200 '$SCAN_ECHO';
+        }
     }
 }
 CONF
@@ -135,28 +159,44 @@ nginx_url="https://127.0.0.1:$nginx_port/api/ping"
 wait_for "nginx" curl -sk --fail "$nginx_url"
 cmp -s <(curl -sk "$nginx_url") "$work/www/api/ping" || { echo "nginx serves another body" >&2; exit 1; }
 
-# --- 1. requests per second, alternating so that both see the same machine load ------------
-# The ratio is the median of the per-round ratios: each compares two runs seconds apart, so
-# load that drifts over the minute cancels out. On a shared virtual machine single rounds
-# swing by a tenth either way, hence many short rounds.
+# alternate_rounds NAME ROUNDS PATH [WRK OPTIONS...]: ROUNDS rounds of wrk on PATH, the
+# receiver and nginx one after the other, so that both see the same machine load. Leaves the
+# medians in NAME-receiver, NAME-nginx and NAME-ratio of $work. The ratio is the median of the
+# per-round ratios: each compares two runs seconds apart, so load that drifts over the minute
+# cancels out. On a shared virtual machine single rounds swing by a tenth either way, hence
+# many short rounds.
+alternate_rounds() {
+    local name=$1
+    local side
+    for side in receiver nginx ratio; do : >"$work/$name-$side-rounds"; done
+    for round in $(seq "$2"); do
+        local receiver_round nginx_round
+        receiver_round=$(wrk_round "https://127.0.0.1:$receiver_port$3" "${@:4}")
+        nginx_round=$(wrk_round "https://127.0.0.1:$nginx_port$3" "${@:4}")
+        echo "$receiver_round" >>"$work/$name-receiver-rounds"
+        echo "$nginx_round" >>"$work/$name-nginx-rounds"
+        awk -v a="$receiver_round" -v b="$nginx_round" 'BEGIN { printf "%.3f\n", a / b }' \
+            >>"$work/$name-ratio-rounds"
+        echo "  round $round: receiver $receiver_round, nginx $nginx_round, ratio $(tail -1 "$work/$name-ratio-rounds")"
+    done
+    for side in receiver nginx ratio; do median <"$work/$name-$side-rounds" >"$work/$name-$side"; done
+}
+
+# --- 1. requests per second with a new connection each --------------------------------------
 echo "Requests per second: wrk -t$WRK_THREADS -c$WRK_CONNECTIONS, ${WRK_SECONDS} s x $WRK_ROUNDS rounds, Connection: close"
-: >"$work/rps-receiver"
-: >"$work/rps-nginx"
-: >"$work/rps-ratio"
-for round in $(seq "$WRK_ROUNDS"); do
-    receiver_round=$(wrk_round "$receiver_url")
-    nginx_round=$(wrk_round "$nginx_url")
-    echo "$receiver_round" >>"$work/rps-receiver"
-    echo "$nginx_round" >>"$work/rps-nginx"
-    awk -v a="$receiver_round" -v b="$nginx_round" 'BEGIN { printf "%.3f\n", a / b }' \
-        >>"$work/rps-ratio"
-    echo "  round $round: receiver $receiver_round, nginx $nginx_round, ratio $(tail -1 "$work/rps-ratio")"
-done
-receiver_rps=$(median <"$work/rps-receiver")
-nginx_rps=$(median <"$work/rps-nginx")
-ratio=$(median <"$work/rps-ratio")
+alternate_rounds rps "$WRK_ROUNDS" /api/ping
+receiver_rps=$(cat "$work/rps-receiver")
+nginx_rps=$(cat "$work/rps-nginx")
+ratio=$(cat "$work/rps-ratio")
 receiver_resumes=$(resumes "$receiver_port")
 nginx_resumes=$(resumes "$nginx_port")
+
+# --- 7. scans per second on kept connections -------------------------------------------------
+echo "Scans per second: wrk -t$WRK_THREADS -c$WRK_CONNECTIONS, ${WRK_SECONDS} s x $KEPT_ROUNDS rounds, kept connections"
+alternate_rounds kept "$KEPT_ROUNDS" /api/scan -s "$work/scan.lua"
+kept_receiver_sps=$(cat "$work/kept-receiver")
+kept_nginx_sps=$(cat "$work/kept-nginx")
+kept_ratio=$(cat "$work/kept-ratio")
 
 # --- 2. latency, one request at a time on idle servers ------------------------------------
 latency() {  # latency scan|ping PORT [PREFIX COMMAND...]: "p50 p99 max" in milliseconds
@@ -167,6 +207,10 @@ read -r nginx_ping_p50 nginx_ping_p99 nginx_ping_max < <(latency ping "$nginx_po
 stop "$nginx_pid"
 read -r scan_p50 scan_p99 scan_max < <(latency scan "$receiver_port")
 read -r ping_p50 ping_p99 ping_max < <(latency ping "$receiver_port")
+
+# --- 8. scans over a slow link, on the same idle receiver ----------------------------------
+link=$($bench link "$receiver_port" $LINK_ROUND_TRIP_MS $LINK_WARM_UP $LINK_COUNT)
+link_value() { awk -v k="$1" '$1 == k { print $2 }' <<<"$link"; }
 stop "$receiver_pid"
 
 # On a shared machine the tail mostly measures other processes. Where real-time priority is
@@ -264,6 +308,12 @@ printf '    control, GET /api/ping: receiver p50 %s ms, p99 %s ms, max %s ms\n' 
     "$ping_p50" "$ping_p99" "$ping_max"
 printf '                            nginx    p50 %s ms, p99 %s ms, max %s ms\n' \
     "$nginx_ping_p50" "$nginx_ping_p99" "$nginx_ping_max"
+printf '  scan over a %s ms round-trip link, %s scans: new connection each p50 %s ms, p99 %s ms; kept connection p50 %s ms, p99 %s ms (%s connections opened)  [kept p50 <= 50 ms: %s]\n' \
+    "$LINK_ROUND_TRIP_MS" "$LINK_COUNT" "$(link_value new_p50_ms)" "$(link_value new_p99_ms)" \
+    "$(link_value kept_p50_ms)" "$(link_value kept_p99_ms)" "$(link_value kept_connections)" \
+    "$(verdict "$(link_value kept_p50_ms)" "<=" 50)"
+printf '  scan POST on kept connections: receiver %s scans/s, nginx (keep-alive, static echo) %s/s, ratio %s\n' \
+    "$kept_receiver_sps" "$kept_nginx_sps" "$kept_ratio"
 printf '  start to listening line over %s runs: median %s ms (min %s, max %s)  [<= 20 ms: %s]\n' \
     "$START_RUNS" "$start_median" "$start_min" "$start_max" "$(verdict "$start_median" "<=" 20)"
 printf '  scan POST latency typed and copied on Xvfb (13-digit EAN + Enter): p50 %s ms, p99 %s ms, max %s ms\n' \

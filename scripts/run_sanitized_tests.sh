@@ -7,8 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Tests that run code on several threads at once: the log queue and delivery lock, the
-# connection places, the server's restarts, deadlines and TLS streams, and the loaded receiver.
-CONCURRENCY_TESTS='^(LogQueue|Delivery|ConnectionSlot|StartServer|ConnectionDeadline|TlsSessionEnd|ReceiverLoad)\.'
+# connection places, the server's restarts, deadlines and TLS streams, the loaded receiver, and
+# kept connections given up across event loops.
+CONCURRENCY_TESTS='^(LogQueue|Delivery|ConnectionSlot|StartServer|ConnectionDeadline|TlsSessionEnd|ReceiverLoad|ReceiverConnections)\.'
 
 failed=0
 run() {  # build-dir ctest-arguments...

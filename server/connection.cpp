@@ -86,6 +86,8 @@ ConnectionWait Connection::on_ready() {
             return {ConnectionWait::Kind::route};
         case Phase::answering:
             return continue_sending();
+        case Phase::kept:
+            return resume_kept();
         case Phase::lingering:
             return linger();
     }
@@ -102,9 +104,16 @@ ConnectionWait Connection::on_deadline() {
             return request_decided(reader_.read_failed());
         case Phase::routing:
             return {ConnectionWait::Kind::route};
+        case Phase::kept:
+            return close_kept();
         default:
             return {};  // a silent client, or one that does not take its answer
     }
+}
+
+std::optional<ConnectionWait> Connection::on_woken() {
+    if (phase_ != Phase::kept) return std::nullopt;
+    return resume_kept();
 }
 
 // The first byte tells a TLS client (handshake record) from a browser speaking plain HTTP.
@@ -168,6 +177,9 @@ ConnectionWait Connection::read_tls_request() {
                 }
                 break;
             case TlsProgress::want_read:
+                // A kept connection's wake-up that brought no byte of a request (a part of a
+                // record, say) leaves it idle.
+                if (answered_ > 0 && reader_.untouched()) return wait_while_kept();
                 return wait_for(POLL_READABLE, reading_deadline());
             case TlsProgress::want_write:
                 return wait_for(POLL_WRITABLE, reading_deadline());
@@ -190,6 +202,7 @@ ConnectionWait Connection::request_decided(ReadOutcome outcome) {
             break;
     }
     request_ = reader_.take_request();
+    next_request_bytes_ = reader_.take_surplus();
     request_.client_address = dotted_ipv4(slot_.client_ipv4());
     if (route_may_block(request_)) {
         phase_ = Phase::routing;
@@ -198,8 +211,13 @@ ConnectionWait Connection::request_decided(ReadOutcome outcome) {
     return answer(route_request(request_, *state_));
 }
 
+// The connection stays open for the next request when the client asks for it, has requests
+// left, and an unread place is free for it: a client at its cap gets its answer with "close".
 ConnectionWait Connection::answer(const HttpResponse& response) {
-    return send_answer(response_bytes(response));
+    ++answered_;
+    keep_after_answer_ =
+        request_.keep_alive && answered_ < MAX_REQUESTS_PER_CONNECTION && slot_.keep_unread_place();
+    return send_answer(response_bytes(response, keep_after_answer_));
 }
 
 ConnectionWait Connection::send_answer(std::string bytes) {
@@ -220,7 +238,7 @@ ConnectionWait Connection::continue_sending() {
             progress = tls_->write(answer_);
             if (progress == TlsProgress::done) {
                 answer_encrypted_ = true;
-                tls_->close_notify();
+                if (!keep_after_answer_) tls_->close_notify();
             }
         }
         if (progress == TlsProgress::done) progress = tls_->flush();
@@ -245,14 +263,59 @@ ConnectionWait Connection::continue_sending() {
             last_progress_ = SteadyClock::now();
         }
     }
+    answer_ = {};
+    if (keep_after_answer_) return keep();
     // The answer is out: send FIN, then read and drop what the client still sends (briefly,
     // and only so much), so unread request bytes do not turn the close into a reset that
     // could destroy the answer before the client has read it.
-    answer_ = {};
     if (!shutdown_sending(socket_).ok()) return {};
     phase_ = Phase::lingering;
     deadline_ = SteadyClock::now() + limits_.linger_time;
     return linger();
+}
+
+// The answer is out and the connection stays: a fresh request starts, at once when the client
+// has sent it along with the last one.
+ConnectionWait Connection::keep() {
+    reader_ = RequestReader();
+    request_ = {};
+    answer_encrypted_ = false;
+    keep_after_answer_ = false;
+    kept_until_ = SteadyClock::now() + limits_.idle_time;
+    if (!next_request_bytes_.empty() || (tls_ && tls_->has_buffered())) return resume_kept();
+    return wait_while_kept();
+}
+
+// Idle: it holds its client's unread place, which a newer connection of the client may take.
+ConnectionWait Connection::wait_while_kept() {
+    phase_ = Phase::kept;
+    slot_.mark_idle(wake_);
+    return wait_for(POLL_READABLE, kept_until_);
+}
+
+// Bytes arrived, or the connection was given up for another. The next request has the same
+// deadlines as a connection's first, counted from here.
+ConnectionWait Connection::resume_kept() {
+    if (!slot_.mark_busy()) return close_kept();
+    phase_ = Phase::tls_request;
+    started_ = SteadyClock::now();
+    last_progress_ = started_;
+    if (!next_request_bytes_.empty()) {
+        const std::string bytes = std::exchange(next_request_bytes_, {});
+        if (std::optional<ReadOutcome> outcome = reader_.feed(bytes)) {
+            return request_decided(*outcome);
+        }
+    }
+    return read_tls_request();
+}
+
+// Idle too long, or given up: closed as after a last answer, with close_notify and FIN, so a
+// request on its way meets a clean end that the client may send again elsewhere.
+ConnectionWait Connection::close_kept() {
+    slot_.mark_busy();
+    slot_.mark_request_read();
+    phase_ = Phase::answering;
+    return continue_sending();
 }
 
 ConnectionWait Connection::linger() {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,8 @@ struct ConnectionLimits {
     std::chrono::milliseconds request_time{30000};
     // After the answer, the client's leftover bytes are read and dropped for this long.
     std::chrono::milliseconds linger_time{1000};
+    // A kept connection waits this long for the client's next request.
+    std::chrono::milliseconds idle_time{KEEP_ALIVE_TIMEOUT_SECONDS * 1000};
 };
 
 // What a connection waits for next.
@@ -51,12 +54,17 @@ class Connection {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // How the connection's loop is asked to call on_woken() soon, from any thread: how a
+    // kept connection given up for another of its client's learns it. Set before start().
+    void set_waker(std::function<void()> wake) { wake_ = std::move(wake); }
     // Does what can be done now; call first, then after every wait.
     ConnectionWait start();
     // The socket is ready for what was asked, or broken.
     ConnectionWait on_ready();
     // The deadline of the last wait has passed.
     ConnectionWait on_deadline();
+    // Asked through the waker: the new wait, or nullopt when the last one still holds.
+    std::optional<ConnectionWait> on_woken();
     // For Kind::route: the request to answer, then its answer.
     const HttpRequest& request() const { return request_; }
     ReceiverState& state() const { return *state_; }
@@ -72,6 +80,7 @@ class Connection {
         tls_request,
         routing,
         answering,
+        kept,  // answered, open for the client's next request
         lingering
     };
 
@@ -85,6 +94,10 @@ class Connection {
     ConnectionWait request_decided(ReadOutcome outcome);
     ConnectionWait send_answer(std::string bytes);
     ConnectionWait continue_sending();
+    ConnectionWait keep();
+    ConnectionWait wait_while_kept();
+    ConnectionWait resume_kept();
+    ConnectionWait close_kept();
     ConnectionWait linger();
 
     Socket socket_;
@@ -103,5 +116,10 @@ class Connection {
     std::string answer_;
     size_t answer_sent_ = 0;         // the plain path's own count; TLS keeps its own
     bool answer_encrypted_ = false;  // TLS: all of the answer is with the session
+    bool keep_after_answer_ = false;
+    int answered_ = 0;
+    std::string next_request_bytes_;  // read with the last request, beyond its end
+    SteadyClock::time_point kept_until_{};
+    std::function<void()> wake_;
     size_t lingered_bytes_ = 0;
 };

@@ -18,9 +18,10 @@ constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 }  // namespace
 
 struct ConnectionLoop::Tracked : Target {
-    explicit Tracked(std::unique_ptr<Connection> served)
-        : Target{false}, connection(std::move(served)) {}
+    Tracked(std::unique_ptr<Connection> served, uint64_t number)
+        : Target{false}, connection(std::move(served)), id(number) {}
     std::unique_ptr<Connection> connection;
+    uint64_t id;  // tells it from a later connection at the same address
     unsigned interest = 0;
     bool watched = false;
     std::optional<Timers::iterator> timer;
@@ -55,10 +56,18 @@ void ConnectionLoop::post(std::function<void()> task) {
 }
 
 void ConnectionLoop::adopt(std::unique_ptr<Connection> connection) {
-    auto owned = std::make_unique<Tracked>(std::move(connection));
+    auto owned = std::make_unique<Tracked>(std::move(connection), ++adopted_);
     Tracked& tracked = *owned;
     tracked_.emplace(&tracked, std::move(owned));
+    tracked.connection->set_waker(
+        [this, key = &tracked, id = tracked.id] { post([this, key, id] { wake(key, id); }); });
     apply(tracked, tracked.connection->start());
+}
+
+void ConnectionLoop::wake(Tracked* key, uint64_t id) {
+    const auto found = tracked_.find(key);
+    if (found == tracked_.end() || found->second->id != id) return;  // gone meanwhile
+    if (std::optional<ConnectionWait> wait = key->connection->on_woken()) apply(*key, *wait);
 }
 
 void ConnectionLoop::watch_listener(std::shared_ptr<ServerListener> listener) {

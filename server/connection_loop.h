@@ -3,6 +3,7 @@
 // requests that may block to a worker thread. With nothing to do it sleeps without waking.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -49,12 +50,14 @@ class ConnectionLoop {
     void drop_listener(WatchedListener& watched);
     void apply(Tracked& tracked, const ConnectionWait& wait);
     void route_on_worker(Tracked& tracked);
+    void wake(Tracked* key, uint64_t id);
     void clear_timer(Tracked& tracked);
     int wait_timeout_ms() const;
     void fire_due_timers();
 
     std::unique_ptr<Poller> poller_;
     std::unordered_map<Tracked*, std::unique_ptr<Tracked>> tracked_;
+    uint64_t adopted_ = 0;
     std::vector<std::unique_ptr<WatchedListener>> listeners_;
     Timers timers_;
     std::optional<SteadyClock::time_point> resume_listeners_at_;

@@ -43,8 +43,9 @@ std::optional<ReadOutcome> RequestReader::feed(std::string_view bytes) {
                 const size_t take = std::min(bytes.size(), content_length_ - body_filled_);
                 std::memcpy(request_.body.data() + body_filled_, bytes.data(), take);
                 body_filled_ += take;
-                if (body_filled_ == content_length_) return decide(ReadOutcome::request);
-                return std::nullopt;
+                if (body_filled_ < content_length_) return std::nullopt;
+                surplus_.assign(bytes.substr(take));
+                return decide(ReadOutcome::request);
             }
             case Phase::request_line:
             case Phase::headers:
@@ -70,7 +71,10 @@ std::optional<ReadOutcome> RequestReader::feed(std::string_view bytes) {
             partial_line_.clear();
             decided = take_line(line);
         }
-        if (decided) return decided;
+        if (decided) {
+            if (*decided == ReadOutcome::request) surplus_.assign(bytes);
+            return decided;
+        }
     }
     return phase_ == Phase::decided ? std::optional(outcome_) : std::nullopt;
 }
@@ -84,6 +88,7 @@ std::optional<ReadOutcome> RequestReader::take_line(std::string_view line) {
     if (phase_ == Phase::request_line) {
         std::vector<std::string_view> tokens = split_white_space(line);
         if (tokens.size() < 2) return decide(ReadOutcome::close_without_answer);
+        http11_ = tokens.size() == 3 && tokens[2] == "HTTP/1.1";
         request_.method = tokens[0];
         const size_t question = tokens[1].find('?');
         request_.path = tokens[1].substr(0, question);
@@ -95,18 +100,37 @@ std::optional<ReadOutcome> RequestReader::take_line(std::string_view line) {
     if (header.empty()) return end_head();
     size_t colon = header.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
-    if (!equals_ascii_case_insensitive(header.substr(0, colon), "content-length")) {
-        return std::nullopt;
-    }
-    std::optional<uint64_t> value =
-        parse_content_length(trim_white_space(header.substr(colon + 1)));
-    content_length_ = value ? static_cast<size_t>(std::min<uint64_t>(*value, MAX_BODY_BYTES)) : 0;
+    take_header(header.substr(0, colon), trim_white_space(header.substr(colon + 1)));
     return std::nullopt;
+}
+
+// Besides the body's length, what decides whether the connection may carry another request:
+// a body whose end is uncertain (chunked, a length cut to MAX_BODY_BYTES, two lengths) would
+// have its rest read as the next request.
+void RequestReader::take_header(std::string_view name, std::string_view value) {
+    if (equals_ascii_case_insensitive(name, "connection")) {
+        while (!value.empty()) {
+            const size_t comma = value.find(',');
+            if (equals_ascii_case_insensitive(trim_white_space(value.substr(0, comma)), "close")) {
+                close_asked_ = true;
+            }
+            value = comma == std::string_view::npos ? "" : value.substr(comma + 1);
+        }
+    } else if (equals_ascii_case_insensitive(name, "transfer-encoding")) {
+        framing_clear_ = false;
+    } else if (equals_ascii_case_insensitive(name, "content-length")) {
+        std::optional<uint64_t> length = parse_content_length(value);
+        if (!length || *length > MAX_BODY_BYTES || content_length_seen_) framing_clear_ = false;
+        content_length_seen_ = true;
+        content_length_ =
+            length ? static_cast<size_t>(std::min<uint64_t>(*length, MAX_BODY_BYTES)) : 0;
+    }
 }
 
 std::optional<ReadOutcome> RequestReader::end_head() {
     phase_ = Phase::body;
     head_done_ = true;
+    request_.keep_alive = http11_ && !close_asked_ && framing_clear_;
     request_.body.assign(content_length_, '\0');
     if (content_length_ == 0) return decide(ReadOutcome::request);
     return std::nullopt;
@@ -154,7 +178,7 @@ ReadOutcome RequestReader::decide(ReadOutcome outcome) {
     return outcome;
 }
 
-std::string response_head(const HttpResponse& response) {
+std::string response_head(const HttpResponse& response, bool keep_alive) {
     std::string head;
     head.reserve(256 + response.status.size() + response.content_type.size() +
                  response.cache_control.size());
@@ -169,14 +193,19 @@ std::string response_head(const HttpResponse& response) {
     head +=
         "\r\nAccess-Control-Allow-Origin: *"
         "\r\nAccess-Control-Allow-Methods: GET, POST, OPTIONS"
-        "\r\nAccess-Control-Allow-Headers: Content-Type"
-        "\r\nConnection: close"
-        "\r\n\r\n";
+        "\r\nAccess-Control-Allow-Headers: Content-Type";
+    if (keep_alive) {
+        head += "\r\nConnection: keep-alive\r\nKeep-Alive: timeout=";
+        head += std::to_string(KEEP_ALIVE_TIMEOUT_SECONDS);
+        head += "\r\n\r\n";
+    } else {
+        head += "\r\nConnection: close\r\n\r\n";
+    }
     return head;
 }
 
-std::string response_bytes(const HttpResponse& response) {
-    std::string bytes = response_head(response);
+std::string response_bytes(const HttpResponse& response, bool keep_alive) {
+    std::string bytes = response_head(response, keep_alive);
     bytes += response.body;
     return bytes;
 }

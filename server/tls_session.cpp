@@ -160,6 +160,10 @@ TlsProgress TlsSession::write(std::string_view bytes) {
     return result == 1 ? TlsProgress::done : progress_after_failure(result);
 }
 
+bool TlsSession::has_buffered() const {
+    return !failed_ && SSL_has_pending(ssl_.get()) == 1;
+}
+
 void TlsSession::close_notify() {
     // OpenSSL forbids a shutdown after a fatal error; before the handshake there is no session.
     if (failed_ || !SSL_is_init_finished(ssl_.get())) return;

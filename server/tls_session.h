@@ -48,6 +48,8 @@ class TlsSession {
     void close_notify();
     // Sends what is gathered: done once all of it is out.
     TlsProgress flush();
+    // Bytes already taken from the socket and not yet read: no readiness will tell of them.
+    bool has_buffered() const;
 
     // Bytes that came from and went to the socket so far, handshake included: a connection
     // that moves bytes is making progress.

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "server/connection_admission.h"
+#include "server/http.h"
 #include "tests/support/net_client.h"
 #include "tests/support/process.h"
 #include "tests/support/receiver_process.h"
@@ -99,9 +101,15 @@ TEST_F(ReceiverConnections, SilentClientIsClosedWithoutAnswerAfterTheTimeout) {
     EXPECT_GE(waited.count(), 4000);
 }
 
+bool keeps_connection(const std::string& response) {
+    return response.ends_with("\r\nConnection: keep-alive\r\nKeep-Alive: timeout=30\r\n\r\n") ||
+           response.find("\r\nConnection: keep-alive\r\nKeep-Alive: timeout=30\r\n\r\n{") !=
+               std::string::npos;
+}
+
 // A body shorter than its Content-Length is answered with the 400 over TLS, whether the client
 // then falls silent (answered after the 5 s receive time-out) or shuts down its sending side
-// without close_notify.
+// without close_notify; on a fresh connection and on one kept after a request.
 TEST_F(ReceiverConnections, ShortBodyIsAnsweredOverTls) {
     const std::string body = R"({"ok":false,"error":"Incomplete request body"})";
     const std::string expected =
@@ -112,16 +120,23 @@ TEST_F(ReceiverConnections, ShortBodyIsAnsweredOverTls) {
         "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
         "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n" +
         body;
-    for (const bool shut_down : {false, true}) {
-        SCOPED_TRACE(shut_down ? "sending side shut down" : "silence");
-        auto connection = TlsConnection::open(receiver_.port);
-        ASSERT_TRUE(connection);
-        ASSERT_TRUE(connection->write(
-            "POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 10\r\n\r\n{\"te"));
-        if (shut_down) connection->shutdown_sending();
-        const Received received = connection->read_until_closed(ANSWER_LIMIT);
-        EXPECT_TRUE(received.closed);
-        EXPECT_EQ(received.bytes, expected);
+    for (const bool kept : {false, true}) {
+        for (const bool shut_down : {false, true}) {
+            SCOPED_TRACE(shut_down ? "sending side shut down" : "silence");
+            SCOPED_TRACE(kept ? "kept connection" : "new connection");
+            auto connection = TlsConnection::open(receiver_.port);
+            ASSERT_TRUE(connection);
+            if (kept) {
+                ASSERT_TRUE(connection->write(get_request("/api/ping", true)));
+                ASSERT_TRUE(keeps_connection(connection->read_response(ANSWER_LIMIT)));
+            }
+            ASSERT_TRUE(connection->write(
+                "POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 10\r\n\r\n{\"te"));
+            if (shut_down) connection->shutdown_sending();
+            const Received received = connection->read_until_closed(ANSWER_LIMIT);
+            EXPECT_TRUE(received.closed);
+            EXPECT_EQ(received.bytes, expected);
+        }
     }
     EXPECT_TRUE(answers_ping()) << "the server carries on";
 }
@@ -141,6 +156,80 @@ TEST_F(ReceiverConnections, PipelinedSecondRequestIsNotAnswered) {
     EXPECT_EQ(received.bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << received.bytes;
     EXPECT_EQ(received.bytes.find("HTTP/1.1", 1), std::string::npos) << "answered twice";
     EXPECT_NE(received.bytes.find("\"client\":\"quillmark-receiver-gui\""), std::string::npos);
+}
+
+// Requests sent together are answered one after the other, each once and in order, the scan's
+// answer to the scan; the one that asks for the close is the last answered.
+TEST_F(ReceiverConnections, PipelinedRequestsOnAKeptConnectionAreAnsweredInOrder) {
+    auto connection = TlsConnection::open(receiver_.port);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->write(scan_request(R"({"text":"PIPE-1"})", true) +
+                                  get_request("/api/ping", true) +
+                                  scan_request(R"({"text":"PIPE-2"})", true) +
+                                  get_request("/missing") + get_request("/api/ping", true)));
+    const std::string first = connection->read_response(ANSWER_LIMIT);
+    EXPECT_TRUE(keeps_connection(first)) << first;
+    EXPECT_TRUE(first.ends_with(
+        R"({"ok":true,"scan":{"text":"PIPE-1","format":"BARCODE","confidence":100}})"))
+        << first;
+    const std::string ping = connection->read_response(ANSWER_LIMIT);
+    EXPECT_NE(ping.find("\"client\":\"quillmark-receiver-gui\""), std::string::npos) << ping;
+    const std::string second = connection->read_response(ANSWER_LIMIT);
+    EXPECT_TRUE(second.ends_with(
+        R"({"ok":true,"scan":{"text":"PIPE-2","format":"BARCODE","confidence":100}})"))
+        << second;
+    const Received last = connection->read_until_closed(ANSWER_LIMIT);
+    EXPECT_TRUE(last.closed);
+    EXPECT_EQ(last.bytes.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << last.bytes;
+    EXPECT_TRUE(last.bytes.ends_with("\r\nConnection: close\r\n\r\nNot found")) << last.bytes;
+    EXPECT_TRUE(
+        receiver_.process->wait_for_line_containing("] PIPE-2 (100% - Received)", ANSWER_LIMIT));
+}
+
+// A connection carries MAX_REQUESTS_PER_CONNECTION requests, a scan and pings, each answered on
+// it; the last answer says "close" and the connection ends.
+TEST_F(ReceiverConnections, KeptConnectionCarriesAThousandRequests) {
+    auto connection = TlsConnection::open(receiver_.port);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->write(scan_request(R"({"text":"KEPT-1"})", true)));
+    const std::string scan = connection->read_response(ANSWER_LIMIT);
+    EXPECT_TRUE(keeps_connection(scan)) << scan;
+    EXPECT_TRUE(scan.ends_with(R"("text":"KEPT-1","format":"BARCODE","confidence":100}})")) << scan;
+    for (int i = 2; i <= MAX_REQUESTS_PER_CONNECTION; ++i) {
+        ASSERT_TRUE(connection->write(get_request("/api/ping", true))) << "request " << i;
+        const std::string ping = connection->read_response(ANSWER_LIMIT);
+        ASSERT_EQ(ping.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << "request " << i << ": " << ping;
+        ASSERT_EQ(keeps_connection(ping), i < MAX_REQUESTS_PER_CONNECTION) << "request " << i;
+    }
+    const Received after = connection->read_until_closed(ANSWER_LIMIT);
+    EXPECT_TRUE(after.closed);
+    EXPECT_EQ(after.bytes, "");
+}
+
+// Idle kept connections hold their client's unread places: one more connection from that
+// client takes the place of the oldest idle one, which is closed, and the rest stay usable.
+TEST_F(ReceiverConnections, ClientAtItsCapLosesItsOldestIdleConnectionFirst) {
+    TlsOptions from_second_client;
+    from_second_client.from = "127.0.0.2";
+    std::vector<std::unique_ptr<TlsConnection>> idle;
+    for (int i = 0; i < MAX_UNREAD_CONNECTIONS_PER_CLIENT; ++i) {
+        idle.push_back(TlsConnection::open(receiver_.port, from_second_client));
+        ASSERT_TRUE(idle.back());
+        ASSERT_TRUE(idle.back()->write(get_request("/api/ping", true)));
+        ASSERT_TRUE(keeps_connection(idle.back()->read_response(ANSWER_LIMIT)))
+            << "connection " << i;
+    }
+    EXPECT_EQ(https_exchange(receiver_.port, get_request("/api/ping"), "127.0.0.2")
+                  .rfind("HTTP/1.1 200 OK\r\n", 0),
+              0u)
+        << "the new connection is served";
+    const Received oldest = idle.front()->read_until_closed(ANSWER_LIMIT);
+    EXPECT_TRUE(oldest.closed) << "the oldest idle connection is closed for it";
+    EXPECT_EQ(oldest.bytes, "");
+    for (size_t i = 1; i < idle.size(); ++i) {
+        ASSERT_TRUE(idle[i]->write(get_request("/api/ping", true)));
+        EXPECT_TRUE(keeps_connection(idle[i]->read_response(ANSWER_LIMIT))) << "connection " << i;
+    }
 }
 
 TEST_F(ReceiverConnections, ClientOfferingOnlyOtherProtocolsIsRefused) {

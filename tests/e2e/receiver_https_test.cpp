@@ -21,19 +21,27 @@ std::string https_url(uint16_t port, const std::string& path) {
     return "https://127.0.0.1:" + std::to_string(port) + path;
 }
 
-// The exact header block that every response carries, in this order.
+constexpr std::string_view KEPT = "Connection: keep-alive\r\nKeep-Alive: timeout=30\r\n";
+constexpr std::string_view CLOSED = "Connection: close\r\n";
+
+// The exact header block that every response carries, in this order. curl asks nothing about
+// the connection, so HTTP/1.1 keeps it open.
 std::string response_head(const std::string& status, const std::string& content_type,
-                          size_t body_length, const std::string& cache_control = "no-store") {
+                          size_t body_length, const std::string& cache_control = "no-store",
+                          std::string_view connection = KEPT) {
     return "HTTP/1.1 " + status + "\r\nContent-Type: " + content_type +
            "\r\nContent-Length: " + std::to_string(body_length) +
            "\r\nCache-Control: " + cache_control +
            "\r\nAccess-Control-Allow-Origin: *\r\n"
            "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
-           "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n";
+           "Access-Control-Allow-Headers: Content-Type\r\n" +
+           std::string(connection) + "\r\n";
 }
 
-std::string json_response(const std::string& body) {
-    return response_head("200 OK", "application/json; charset=utf-8", body.size()) + body;
+std::string json_response(const std::string& body, std::string_view connection = KEPT) {
+    return response_head("200 OK", "application/json; charset=utf-8", body.size(), "no-store",
+                         connection) +
+           body;
 }
 
 struct TlsVersionCase {
@@ -81,6 +89,16 @@ TEST_P(ReceiverOverCurl, PingReplyIsByteExact) {
         "\"host\":\"DESK-7\",\"port\":" +
         std::to_string(receiver_.port) + ",\"lanAddresses\":[\"" + address + "\"]}";
     EXPECT_EQ(result.out, json_response(body));
+
+    // A client that asks for the close, and HTTP/1.0 (which has no ALPN name the receiver
+    // takes), get the bytes of one request per connection.
+    for (const std::vector<std::string>& flags :
+         {std::vector<std::string>{"-H", "Connection: close"},
+          std::vector<std::string>{"--http1.0", "--no-alpn"}}) {
+        const ProgramResult closing = curl("/api/ping", flags);
+        ASSERT_EQ(closing.exit_code, 0) << closing.err;
+        EXPECT_EQ(closing.out, json_response(body, CLOSED)) << flags.front();
+    }
 }
 
 TEST_P(ReceiverOverCurl, ScanIsEchoedAndLogged) {

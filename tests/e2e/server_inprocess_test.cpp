@@ -55,7 +55,8 @@ TEST(StartServer, SecondStartTakesOverAndFinishesRequestsInFlight) {
     // A request that has started on the old port but is not complete yet.
     auto in_flight = TlsConnection::open(first_port);
     ASSERT_TRUE(in_flight);
-    ASSERT_TRUE(in_flight->write("GET /api/ping HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    ASSERT_TRUE(
+        in_flight->write("GET /api/ping HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"));
 
     const uint16_t second_port = free_port();
     state->port = second_port;
@@ -365,11 +366,45 @@ TEST_F(ConnectionDeadline, BodyMayTakeLongerThanTheHeadDeadline) {
     limits_.head_time = milliseconds(1000);
     limits_.request_time = milliseconds(60000);
     const std::string body = R"({"text":"SLOW-BODY"})";  // 20 bytes: about 4 s of dripping
-    const std::optional<std::string> received =
-        serve_dripping_tls_client("POST /api/scan HTTP/1.1\r\nContent-Length: 20\r\n\r\n", body);
+    const std::optional<std::string> received = serve_dripping_tls_client(
+        "POST /api/scan HTTP/1.1\r\nContent-Length: 20\r\nConnection: close\r\n\r\n", body);
     ASSERT_TRUE(received);
     EXPECT_TRUE(starts_with(*received, "HTTP/1.1 200 OK\r\n")) << *received;
     EXPECT_NE(received->find(R"("text":"SLOW-BODY")"), std::string::npos) << *received;
+}
+
+const std::string KEPT_HEAD_END = "\r\nConnection: keep-alive\r\nKeep-Alive: timeout=30\r\n\r\n";
+
+// A kept connection whose next request does not come is closed cleanly (close_notify, then the
+// end of the stream) once its idle time has passed.
+TEST_F(ConnectionDeadline, KeptConnectionIsClosedAfterItsIdleTime) {
+    limits_.idle_time = milliseconds(600);
+    auto served = serve_in_background();
+    auto tls = TlsConnection::over(dup(pair_.client->fd()));
+    ASSERT_TRUE(tls && tls->write(get_request("/api/ping", true)));
+    const std::string answer = tls->read_response(LIMIT);
+    EXPECT_NE(answer.find(KEPT_HEAD_END), std::string::npos) << answer;
+    const auto kept_at = SteadyClock::now();
+    const Received after = tls->read_until_closed(LIMIT);
+    EXPECT_TRUE(after.closed);
+    EXPECT_EQ(after.bytes, "");
+    EXPECT_GE(SteadyClock::now() - kept_at, milliseconds(500)) << "closed before its idle time";
+    EXPECT_EQ(served.wait_for(LIMIT), std::future_status::ready);
+}
+
+// The next request on a kept connection has the head deadline of a first one, counted from
+// its first byte: a head dripped too slowly is dropped without an answer (1 s here; the idle
+// time and the whole request's are far longer).
+TEST_F(ConnectionDeadline, SlowHeadOnAKeptConnectionEndsAtTheHeadDeadline) {
+    limits_.head_time = milliseconds(1000);
+    limits_.request_time = milliseconds(60000);
+    limits_.idle_time = milliseconds(60000);
+    const std::optional<std::string> received = serve_dripping_tls_client(
+        get_request("/api/ping", true), "GET /api/ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(received) << "a client dripping its second request head held the connection";
+    EXPECT_EQ(received->rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << *received;
+    EXPECT_EQ(received->find("HTTP/1.1", 1), std::string::npos) << "answered once: " << *received;
+    EXPECT_NE(received->find(KEPT_HEAD_END), std::string::npos) << *received;
 }
 
 // TlsSession over one end of a non-blocking socket pair, an OpenSSL client on the other.

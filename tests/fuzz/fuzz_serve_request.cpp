@@ -5,7 +5,9 @@
 //
 // Checked: the answer and the deliveries do not depend on the chunking; anything written is
 // one complete response with the fixed header block; reading stays bounded; every delivered
-// scan is counted and logged exactly once and answered 200.
+// scan is counted and logged exactly once and answered 200; where the next request on a kept
+// connection starts, and whether there may be one, do not depend on the chunking, and the
+// bytes read beyond the request are handed on unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -101,6 +103,25 @@ std::string_view check_response(std::string_view output) {
 
 }  // namespace
 
+// The request read alone, whole and in the fuzzed chunking.
+void check_next_request_start(const std::string& input, MemoryStream::AtEnd at_end,
+                              size_t max_chunk, size_t cut) {
+    MemoryStream whole{input, at_end};
+    const ReadResult reference = read_request(whole);
+    MemoryStream chunked{input, at_end};
+    if (max_chunk != 0) chunked.max_chunk = max_chunk;
+    if (cut != 0) chunked.cuts = {cut};
+    const ReadResult read = read_request(chunked);
+    if (read.outcome != ReadOutcome::request) return;
+    const size_t end = chunked.consumed - read.surplus.size();
+    FUZZ_CHECK(end == whole.consumed - reference.surplus.size(),
+               "the next request starts at the same byte in any chunking");
+    FUZZ_CHECK(read.surplus == std::string_view(input).substr(end, read.surplus.size()),
+               "the bytes after the request are handed on unchanged");
+    FUZZ_CHECK(read.request.keep_alive == reference.request.keep_alive,
+               "keeping the connection does not depend on the chunking");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::shared_ptr<ReceiverState> state = recording_state();
     if (size < 3) return 0;
@@ -122,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "deliveries do not depend on the chunking");
     FUZZ_CHECK(served.consumed <= MAX_HEADER_SECTION_BYTES + READ_BUFFER_BYTES + MAX_BODY_BYTES,
                "reading is bounded");
+    check_next_request_start(input, at_end, max_chunk, cut);
 
     const size_t deliveries = served.delivered.typed.size();
     FUZZ_CHECK(deliveries <= 1, "at most one scan per connection");

@@ -32,7 +32,7 @@ ReadResult read_request(ByteStream& stream) {
         }
     }
     if (head_told) stream.request_read();
-    return {*outcome, reader.take_request()};
+    return {*outcome, reader.take_request(), reader.take_surplus()};
 }
 
 Status write_response(ByteStream& stream, const HttpResponse& response) {

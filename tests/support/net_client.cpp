@@ -126,6 +126,7 @@ struct TlsConnection::Handles {
     int fd = -1;
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
+    std::string unread;  // received beyond the last response read
     ~Handles() {
         SSL_free(ssl);
         SSL_CTX_free(context);
@@ -174,27 +175,63 @@ bool TlsConnection::write(std::string_view bytes) {
     return bytes.empty() || SSL_write_ex(handles_->ssl, bytes.data(), bytes.size(), &written) == 1;
 }
 
+namespace {
+
+// One read into `bytes`: false once the connection has ended (`closed` set) or the deadline has
+// passed.
+bool read_once(SSL* ssl, int fd, std::string& bytes, SteadyClock::time_point deadline,
+               bool& closed) {
+    if (SteadyClock::now() >= deadline) return false;
+    set_receive_timeout(fd, left_until(deadline));
+    char buffer[16384];
+    size_t n = 0;
+    if (SSL_read_ex(ssl, buffer, sizeof buffer, &n) == 1) {
+        bytes.append(buffer, n);
+        return true;
+    }
+    const int error = SSL_get_error(ssl, 0);
+    ERR_clear_error();
+    // A receive time-out shows as "want read" (the socket BIO retries on EAGAIN).
+    const bool timed_out =
+        error == SSL_ERROR_WANT_READ ||
+        (error == SSL_ERROR_SYSCALL && (errno == EAGAIN || errno == EWOULDBLOCK));
+    closed = !timed_out;
+    return false;
+}
+
+// The length of the first whole response in `bytes`, or 0 while it is incomplete.
+size_t response_length(const std::string& bytes) {
+    const size_t head_end = bytes.find("\r\n\r\n");
+    if (head_end == std::string::npos) return 0;
+    const std::string_view name = "\r\nContent-Length: ";
+    const size_t at = bytes.find(name);
+    const size_t body = at < head_end ? std::stoul(bytes.substr(at + name.size())) : 0;
+    const size_t length = head_end + 4 + body;
+    return bytes.size() >= length ? length : 0;
+}
+
+}  // namespace
+
 Received TlsConnection::read_until_closed(milliseconds timeout) {
     Received received;
+    received.bytes = std::exchange(handles_->unread, {});
     const auto deadline = SteadyClock::now() + timeout;
-    while (SteadyClock::now() < deadline) {
-        set_receive_timeout(handles_->fd, left_until(deadline));
-        char buffer[16384];
-        size_t n = 0;
-        if (SSL_read_ex(handles_->ssl, buffer, sizeof buffer, &n) == 1) {
-            received.bytes.append(buffer, n);
-            continue;
-        }
-        const int error = SSL_get_error(handles_->ssl, 0);
-        ERR_clear_error();
-        // A receive time-out shows as "want read" (the socket BIO retries on EAGAIN).
-        const bool timed_out =
-            error == SSL_ERROR_WANT_READ ||
-            (error == SSL_ERROR_SYSCALL && (errno == EAGAIN || errno == EWOULDBLOCK));
-        received.closed = !timed_out;
-        break;
+    while (read_once(handles_->ssl, handles_->fd, received.bytes, deadline, received.closed)) {
     }
     return received;
+}
+
+std::string TlsConnection::read_response(milliseconds timeout) {
+    std::string& unread = handles_->unread;
+    const auto deadline = SteadyClock::now() + timeout;
+    bool closed = false;
+    while (response_length(unread) == 0 &&
+           read_once(handles_->ssl, handles_->fd, unread, deadline, closed)) {
+    }
+    const size_t length = response_length(unread);
+    std::string response = unread.substr(0, length);
+    unread.erase(0, length);
+    return response;
 }
 
 void TlsConnection::close_notify() {
@@ -225,12 +262,21 @@ std::string https_exchange(uint16_t port, std::string_view request, const std::s
     return connection->read_until_closed(milliseconds(30000)).bytes;
 }
 
-std::string get_request(std::string_view path) {
-    return "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+namespace {
+
+std::string connection_header(bool keep) {
+    return keep ? "" : "Connection: close\r\n";
 }
 
-std::string scan_request(std::string_view json_body) {
-    return "POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-           "Content-Length: " +
-           std::to_string(json_body.size()) + "\r\n\r\n" + std::string(json_body);
+}  // namespace
+
+std::string get_request(std::string_view path, bool keep) {
+    return "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+           connection_header(keep) + "\r\n";
+}
+
+std::string scan_request(std::string_view json_body, bool keep) {
+    return "POST /api/scan HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+           connection_header(keep) + "Content-Length: " + std::to_string(json_body.size()) +
+           "\r\n\r\n" + std::string(json_body);
 }

@@ -54,6 +54,9 @@ class TlsConnection {
 
     bool write(std::string_view bytes);
     Received read_until_closed(milliseconds timeout);
+    // One whole response (header block and Content-Length body), "" when the connection ends
+    // or `timeout` passes first; what follows it is kept for the next read.
+    std::string read_response(milliseconds timeout);
     // Sends close_notify; destroying the connection without it just closes the socket.
     void close_notify();
     // Shuts down the sending side of the socket without close_notify, as a client that stops
@@ -73,5 +76,7 @@ class TlsConnection {
 // whole response, or "" when it failed.
 std::string https_exchange(uint16_t port, std::string_view request, const std::string& from = "");
 
-std::string get_request(std::string_view path);
-std::string scan_request(std::string_view json_body);
+// Requests that ask the receiver to close the connection after its answer, as a one-shot
+// exchange needs; with `keep` true they leave it open.
+std::string get_request(std::string_view path, bool keep = false);
+std::string scan_request(std::string_view json_body, bool keep = false);

@@ -116,6 +116,49 @@ TEST(ReadRequest, TableFedInEveryChunking) {
     }
 }
 
+struct ReuseCase {
+    std::string_view input;
+    bool keep_alive;
+    size_t request_end;  // where the next request starts
+};
+
+// clang-format off
+const ReuseCase REUSE_CASES[] = {
+    {"GET / HTTP/1.1\r\n\r\n"sv, true, 18},  // HTTP/1.1 keeps the connection by default
+    {"GET / HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n"sv, true, 18},  // pipelined request left for the next read
+    {"POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nokGET / HTTP/1.1\r\n\r\n"sv, true, 40},  // the next request starts right after the body
+    {"GET / HTTP/1.1\r\nConnection: close\r\n\r\n"sv, false, 37},  // the client asks for the close
+    {"GET / HTTP/1.1\r\ncOnNeCtIoN: Keep-Alive ,\tCLOSE\r\n\r\n"sv, false, 50},  // "close" among other tokens, any case
+    {"GET / HTTP/1.1\r\nConnection: closed\r\n\r\n"sv, true, 38},  // another token
+    {"GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"sv, false, 42},  // HTTP/1.0 is answered as before
+    {"GET /\r\n\r\n"sv, false, 9},  // no version
+    {"GET / HTTP/1.1 x\r\n\r\n"sv, false, 20},  // not a request line of HTTP/1.1
+    {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n"sv, false, 47},  // a body not read would be taken for the next request
+    {"POST / HTTP/1.1\r\nContent-Length: x\r\n\r\nGET / HTTP/1.1\r\n\r\n"sv, false, 38},  // a length that is no number
+    {"POST / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\nok"sv, false, 59},  // two lengths
+};
+// clang-format on
+
+// Whether the connection may carry another request, and where that one starts: whatever was
+// read beyond the request is handed on unchanged, in every chunking.
+TEST(ReadRequest, KeepAliveAndWhereTheNextRequestStarts) {
+    for (const ReuseCase& row : REUSE_CASES) {
+        SCOPED_TRACE("input " + testing::PrintToString(row.input));
+        for_each_feeding(row.input, STALLS, [&](MemoryStream& stream, const std::string& how) {
+            SCOPED_TRACE(how);
+            ReadResult result = read_request(stream);
+            ASSERT_EQ(result.outcome, ROUTED);
+            EXPECT_EQ(result.request.keep_alive, row.keep_alive);
+            ASSERT_EQ(stream.consumed - result.surplus.size(), row.request_end);
+            EXPECT_EQ(result.surplus, row.input.substr(row.request_end, result.surplus.size()));
+        });
+    }
+    // A body cut to MAX_BODY_BYTES leaves its rest unread: no request may follow it.
+    MemoryStream oversized{"POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n" +
+                           std::string(MAX_BODY_BYTES + 1, 'b')};
+    EXPECT_FALSE(read_request(oversized).request.keep_alive);
+}
+
 std::string header_line(size_t length_with_crlf) {
     return "X-Fill: " + std::string(length_with_crlf - 10, 'a') + "\r\n";
 }

@@ -149,6 +149,38 @@ TEST(ConnectionSlot, BeyondTheUnreadCapAConnectionWaitsItsTurn) {
               static_cast<size_t>(MAX_UNREAD_CONNECTIONS_PER_CLIENT));
 }
 
+// Idle kept connections hold unread places; a client at its cap loses its oldest idle one to
+// a new connection, whose loop is told to close it, and whose places are not given back twice.
+TEST(ConnectionSlot, ClientAtItsCapLosesItsOldestIdleConnection) {
+    {
+        std::vector<ConnectionSlot> slots =
+            claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT);
+        std::vector<int> closed;
+        for (int i : {0, 1}) {
+            slots[i].mark_request_read();
+            ASSERT_TRUE(slots[i].keep_unread_place()) << "its own place is free again";
+            slots[i].mark_idle([&closed, i] { closed.push_back(i); });
+        }
+        std::optional<ConnectionSlot> newcomer = ConnectionSlot::claim(SECOND_CLIENT);
+        ASSERT_TRUE(newcomer) << "an idle connection's place goes to the new one";
+        EXPECT_EQ(closed, std::vector<int>{0}) << "the oldest idle one, and only it";
+        EXPECT_FALSE(slots[0].mark_busy()) << "given up: to be closed";
+        EXPECT_TRUE(slots[1].mark_busy()) << "no longer idle, so never given up";
+        EXPECT_FALSE(ConnectionSlot::claim(SECOND_CLIENT)) << "no idle one left to give up";
+
+        slots[1].mark_request_read();
+        std::optional<ConnectionSlot> last = ConnectionSlot::claim(SECOND_CLIENT);
+        EXPECT_TRUE(last) << "the place read in full";
+        EXPECT_FALSE(slots[1].keep_unread_place()) << "taken: the connection is not kept";
+    }
+    EXPECT_EQ(active_connection_count(), 0);
+    // Nothing was given back twice: the client has its cap again, not more.
+    std::vector<ConnectionSlot> again =
+        claim_slots(SECOND_CLIENT, MAX_UNREAD_CONNECTIONS_PER_CLIENT);
+    EXPECT_EQ(again.size(), static_cast<size_t>(MAX_UNREAD_CONNECTIONS_PER_CLIENT));
+    EXPECT_FALSE(ConnectionSlot::claim(SECOND_CLIENT));
+}
+
 // The places follow the open-file limit, and a limit too low for MAX_CONNECTIONS is told.
 TEST(OpenFileLimit, SizesThePlacesAndSaysWhenTheyAreFewer) {
     EXPECT_EQ(fit_connections_to_open_file_limit(1024),

@@ -61,7 +61,7 @@ def tls_exchange(port, request, shut_down=False, source="", timeout=30):
 
 def scan_request(text, query=""):
     body = json.dumps({"text": text}).encode()
-    return (f"POST /api/scan{query} HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    return (f"POST /api/scan{query} HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
             f"Content-Length: {len(body)}\r\n\r\n").encode() + body
 
 

@@ -3,6 +3,7 @@
 // waiting list that keeps scans while the receiver is away, and Bluetooth beside Wi-Fi. The
 // network has no internet: the receiver serves the decoder too.
 import { describe, it } from 'node:test';
+import { connect as tlsConnect } from 'node:tls';
 import assert from 'node:assert/strict';
 import { useBrowserSuite, waitForLock, waitForText, textOf } from '../helpers/suite.js';
 import { BLUETOOTH_STAND_IN, openScanner, storedHistory, reportDecoderReady } from '../helpers/browser.js';
@@ -473,6 +474,76 @@ describe('the waiting list', () => {
       assert.deepEqual((await storedHistory(page))[0].sentVia, ['Wi-Fi']);
     } finally {
       await proxy.close();
+    }
+  });
+});
+
+describe('kept connections', () => {
+  const RECEIVED = new RegExp(`\\[EAN-13\\] ${EAN13_TEXT} \\(100% - Received\\)$`);
+
+  // The connection of every scan POST as Chromium's network stack names it.
+  async function recordScanConnections(page) {
+    const connections = [];
+    const cdp = await page.context().newCDPSession(page);
+    await cdp.send('Network.enable');
+    cdp.on('Network.responseReceived', ({ response }) => {
+      if (response.url.endsWith('/api/scan')) connections.push(response.connectionId);
+    });
+    // Chromium reports a response after the page has shown its outcome: wait for the count.
+    connections.reach = (count) => new Promise((resolve, reject) => {
+      const timer = setTimeout(() => reject(new Error(`${connections.length} of ${count} scan responses seen`)), 15000);
+      const check = () => {
+        if (connections.length < count) return;
+        clearTimeout(timer);
+        cdp.off('Network.responseReceived', check);
+        resolve();
+      };
+      cdp.on('Network.responseReceived', check);
+      check();
+    });
+    return connections;
+  }
+
+  // `count` TLS connections from the phone's own address that finish their handshake and send
+  // nothing: once all are through, they hold every unread place of that address.
+  async function holdUnreadPlaces(port, count) {
+    const sockets = await Promise.all(Array.from({ length: count }, () => new Promise((resolve, reject) => {
+      const socket = tlsConnect({ host: '127.0.0.1', port, localAddress: '127.0.0.1', rejectUnauthorized: false }, () => resolve(socket));
+      socket.once('error', reject);
+    })));
+    return () => Promise.all(sockets.map((socket) => new Promise((resolve) => {
+      socket.once('close', resolve);
+      socket.destroy();
+    })));
+  }
+
+  it('three scans go over one connection, and a scan after the receiver closed it is delivered once', T, async () => {
+    const receiver = await startReceiver();
+    try {
+      const page = await openPairingUrl(receiver);
+      await waitForText(page, '#relay-label', 'Wi-Fi Auto');
+      const connections = await recordScanConnections(page);
+      await scanOnce(page);
+      await nextScan(page);
+      await nextScan(page);
+      await receiver.waitForLines(RECEIVED, 3, 30000);
+      await connections.reach(3);
+      assert.equal(new Set(connections).size, 1, `one connection for three scans: ${connections}`);
+
+      // The receiver closes the phone's idle connection for newer ones from the same address.
+      const release = await holdUnreadPlaces(receiver.port, 16); // the receiver's cap per address
+      await release();
+      await nextScan(page);
+      await receiver.waitForLines(RECEIVED, 4, 30000);
+      await waitForMetaEnd(page, ' · Checksum OK · Sent via Wi-Fi');
+      await connections.reach(4);
+      assert.equal(connections.length, 4, 'one response per scan');
+      assert.notEqual(connections[3], connections[0], 'on a new connection');
+      assert.deepEqual(scanLines(receiver).map((line) => RECEIVED.test(line)), [true, true, true, true], 'each scan received once, none again');
+      assert.equal(await page.isVisible('#relay-waiting'), false, 'nothing left waiting');
+      assert.equal(await page.isVisible('#error-banner'), false);
+    } finally {
+      await receiver.stop();
     }
   });
 });

@@ -141,9 +141,11 @@ export async function startCuttingProxy(receiver, { cutScans = 1 } = {}) {
             request.socket.destroy();
             return;
           }
-          // One request per connection, as with the receiver itself: the browser never reuses a
-          // connection, so it never resends a request on its own.
-          response.writeHead(answer.statusCode, { ...answer.headers, connection: 'close' });
+          // One request per connection: the browser never reuses a connection to the proxy, so
+          // it never resends a request on its own.
+          const headers = { ...answer.headers, connection: 'close' };
+          delete headers['keep-alive'];
+          response.writeHead(answer.statusCode, headers);
           response.end(Buffer.concat(reply));
         });
       });
