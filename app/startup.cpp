@@ -7,6 +7,7 @@
 #include "net/endpoint.h"
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
+#include "receiver/scan_journal.h"
 #include "server/open_file_limit.h"
 #include "server/server_start.h"
 
@@ -26,6 +27,8 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
             fit_connections_to_open_file_limit(raise_open_file_limit())) {
         push_log_line(*state, std::move(*note));
     }
+    // Before the server: the receiver page's first streams get today's scans.
+    start_scan_journal(*state, command_line.journal, headless_output != nullptr);
     Status started = start_server(state);
     if (!started.ok()) push_log_line(*state, started.error());
     std::string typing = typing_settings_line(command_line.settings.typing);
