@@ -90,6 +90,10 @@ void append_line(ReceiverState& state, const LocalTime& day, const std::string& 
 ScanJournal::ScanJournal() = default;
 ScanJournal::~ScanJournal() = default;
 
+std::string local_date_today() {
+    return journal_time_text(local_now().local, 0).substr(0, 10);
+}
+
 Result<std::filesystem::path> scan_journal_folder() {
     Result<std::filesystem::path> data = user_data_folder();
     if (!data.ok()) return data;

@@ -47,5 +47,8 @@ void record_scan(ReceiverState& state, const Scan& scan, JournalOutcome outcome)
 // A scan refused for a wrong pairing key, without its text; at most one a second per client.
 void record_refused_scan(ReceiverState& state, const Scan& scan);
 
+// Today's local date, "YYYY-MM-DD", as journal times begin.
+std::string local_date_today();
+
 // The folder of the journal files: user_data_folder()/scans.
 Result<std::filesystem::path> scan_journal_folder();

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 struct ReceiverState;
 struct TlsServerConfig;
 class TlsSession;
+class EventStream;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -63,6 +65,9 @@ class Connection {
     ConnectionWait answer(const HttpResponse& response);
 
     const Socket& socket() const { return socket_; }
+    // How the connection, once it streams events, asks its loop to call on_ready() again;
+    // callable from any thread.
+    void set_waker(std::function<void()> waker) { waker_ = std::move(waker); }
 
   private:
     enum class Phase {
@@ -72,7 +77,8 @@ class Connection {
         tls_request,
         routing,
         answering,
-        lingering
+        lingering,
+        streaming  // GET /api/events: the event stream has the TLS session until the end
     };
 
     ConnectionWait wait_for(unsigned interest, SteadyClock::time_point deadline);
@@ -104,4 +110,6 @@ class Connection {
     size_t answer_sent_ = 0;         // the plain path's own count; TLS keeps its own
     bool answer_encrypted_ = false;  // TLS: all of the answer is with the session
     size_t lingered_bytes_ = 0;
+    std::function<void()> waker_;
+    std::unique_ptr<EventStream> stream_;  // after tls_, which it uses
 };

@@ -21,6 +21,7 @@ struct ConnectionLoop::Tracked : Target {
     explicit Tracked(std::unique_ptr<Connection> served)
         : Target{false}, connection(std::move(served)) {}
     std::unique_ptr<Connection> connection;
+    uint64_t serial = 0;  // tells a woken connection from a later one at the same address
     unsigned interest = 0;
     bool watched = false;
     std::optional<Timers::iterator> timer;
@@ -43,6 +44,8 @@ ConnectionLoop::ConnectionLoop(std::unique_ptr<Poller> poller) : poller_(std::mo
 
 ConnectionLoop::~ConnectionLoop() {
     for (auto& [key, tracked] : tracked_) poller_->forget(tracked->connection->socket().native());
+    // Before the posting lock goes: an event stream's feed may wake its connection till then.
+    tracked_.clear();
     for (auto& watched : listeners_) poller_->forget(watched->listener->socket.native());
 }
 
@@ -57,6 +60,15 @@ void ConnectionLoop::post(std::function<void()> task) {
 void ConnectionLoop::adopt(std::unique_ptr<Connection> connection) {
     auto owned = std::make_unique<Tracked>(std::move(connection));
     Tracked& tracked = *owned;
+    tracked.serial = ++serials_;
+    tracked.connection->set_waker([this, key = &tracked, serial = tracked.serial] {
+        post([this, key, serial] {
+            auto found = tracked_.find(key);
+            if (found != tracked_.end() && found->second->serial == serial) {
+                apply(*key, key->connection->on_ready());
+            }
+        });
+    });
     tracked_.emplace(&tracked, std::move(owned));
     apply(tracked, tracked.connection->start());
 }

@@ -59,6 +59,7 @@ class ConnectionLoop {
     Timers timers_;
     std::optional<SteadyClock::time_point> resume_listeners_at_;
     std::vector<PollEvent> events_;
+    uint64_t serials_ = 0;
 
     std::mutex posted_lock_;
     std::vector<std::function<void()>> posted_;
