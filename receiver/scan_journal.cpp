@@ -50,8 +50,9 @@ void remove_old_files(ReceiverState& state, const std::filesystem::path& folder,
 }
 
 void load_today(ReceiverState& state, const std::filesystem::path& file) {
+    // Only a file: a device or pipe in its place could be read without end.
     std::error_code error;
-    if (!std::filesystem::exists(file, error)) return;
+    if (!std::filesystem::is_regular_file(file, error)) return;
     Result<std::string> text = read_whole_file(file);
     if (!text.ok()) return report_failure(state, ScanJournal::read_failed, text.error());
     std::vector<JournalRecord> delivered;

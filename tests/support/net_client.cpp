@@ -175,9 +175,14 @@ bool TlsConnection::write(std::string_view bytes) {
 }
 
 Received TlsConnection::read_until_closed(milliseconds timeout) {
+    return read_until([](const std::string&) { return false; }, timeout);
+}
+
+Received TlsConnection::read_until(const std::function<bool(const std::string&)>& enough,
+                                   milliseconds timeout) {
     Received received;
     const auto deadline = SteadyClock::now() + timeout;
-    while (SteadyClock::now() < deadline) {
+    while (SteadyClock::now() < deadline && !enough(received.bytes)) {
         set_receive_timeout(handles_->fd, left_until(deadline));
         char buffer[16384];
         size_t n = 0;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,9 @@ class TlsConnection {
 
     bool write(std::string_view bytes);
     Received read_until_closed(milliseconds timeout);
+    // What the server sends until `enough` holds for all of it, it closes, or `timeout` passes.
+    Received read_until(const std::function<bool(const std::string&)>& enough,
+                        milliseconds timeout);
     // Sends close_notify; destroying the connection without it just closes the socket.
     void close_notify();
     // Shuts down the sending side of the socket without close_notify, as a client that stops
