@@ -9,7 +9,9 @@
 #      the same latency without a display (2.): the cost of typing a 13-digit EAN plus Enter;
 #   5. CPU time of an idle receiver with no clients over IDLE_SECONDS, from /proc/PID/stat;
 #   6. the receiver's memory while it holds IDLE_CONNECTIONS connections that send nothing,
-#      how many of them it keeps, and whether a real scan is answered meanwhile.
+#      how many of them it keeps, and whether a real scan is answered meanwhile;
+#   7. the cost of the scan journal: scan latency with it (2.) against a receiver without it
+#      (--no-journal), its bytes per scan, and the memory with 8 live scan streams open.
 # Every process it starts is ended by its PID. Exits non-zero only when a measurement fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,6 +36,8 @@ receiver=$build/quillmark-receiver
 bench=$build/bench/quillmark-bench
 
 work=$(mktemp -d)
+# The receivers' data and settings folders are the run's own, never the user's.
+export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do
@@ -168,6 +172,19 @@ stop "$nginx_pid"
 read -r scan_p50 scan_p99 scan_max < <(latency scan "$receiver_port")
 read -r ping_p50 ping_p99 ping_max < <(latency ping "$receiver_port")
 stop "$receiver_pid"
+journal_lines=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | grep -c ',typed\|,received\|,copied' || true)
+journal_bytes=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | wc -c)
+journal_per_scan=$(awk -v b="$journal_bytes" -v n="$journal_lines" 'BEGIN { printf "%.1f\n", n ? b / n : 0 }')
+
+# --- 7a. the same scans on a receiver without the journal ---------------------------------
+unjournaled_port=$($bench free-port)
+"$receiver" --headless --port "$unjournaled_port" --no-type --no-copy --no-journal \
+    >"$work/unjournaled.log" 2>&1 &
+pids+=($!)
+unjournaled_pid=$!
+wait_for "the receiver without journal" grep -q "HTTPS listening on" "$work/unjournaled.log"
+read -r nj_p50 nj_p99 nj_max < <(latency scan "$unjournaled_port")
+stop "$unjournaled_pid"
 
 # On a shared machine the tail mostly measures other processes. Where real-time priority is
 # allowed, the scan latency is measured once more with a receiver and a client that other
@@ -244,6 +261,30 @@ case $(hold_value scan_status) in
     *) hold_scan="real scan answered $(hold_value scan_status), not 200" ;;
 esac
 
+# --- 7b. memory with 8 live scan streams open ---------------------------------------------
+rss_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
+streams_port=$($bench free-port)
+"$receiver" --headless --port "$streams_port" --no-type --no-copy >"$work/streams.log" 2>&1 &
+pids+=($!)
+streams_pid=$!
+wait_for "the streaming receiver" grep -q "HTTPS listening on" "$work/streams.log"
+curl -sk --fail "https://127.0.0.1:$streams_port/api/ping" >/dev/null
+rss_before_streams=$(rss_kib "$streams_pid")
+stream_pids=()
+for i in 1 2 3 4 5 6 7 8; do
+    curl -skN "https://127.0.0.1:$streams_port/api/events" >"$work/stream-$i.txt" 2>/dev/null &
+    pids+=($!)
+    stream_pids+=($!)
+done
+for i in 1 2 3 4 5 6 7 8; do wait_for "stream $i" grep -q "event: init" "$work/stream-$i.txt"; done
+"$bench" latency scan "$streams_port" 0 100 >/dev/null
+for i in 1 2 3 4 5 6 7 8; do
+    wait_for "stream $i's scans" bash -c "[ \$(grep -c '^event: scan' '$work/stream-$i.txt') -ge 100 ]"
+done
+rss_streams=$(rss_kib "$streams_pid")
+for pid in "${stream_pids[@]}"; do stop "$pid"; done
+stop "$streams_pid"
+
 verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN {
     ok = op == ">=" ? v >= t : op == "<" ? v < t : v <= t; print ok ? "met" : "MISSED" }'; }
 
@@ -280,4 +321,11 @@ printf '  RSS with %s idle connections held: %s MiB (peak %s MiB, %s MiB before)
     "$hold_scan" "$hold_verdict"
 printf '    opened in %s ms (connects that waited for a resent SYN, accept queue full: %s), counted %s ms after the first (idle time-out about 5 s)\n' \
     "$(hold_value open_ms)" "$(hold_value slow_connects)" "$(hold_value hold_ms)"
+printf '  scan POST latency without the journal (--no-journal): p50 %s ms, p99 %s ms, max %s ms\n' \
+    "$nj_p50" "$nj_p99" "$nj_max"
+printf '    with the journal (above) / without: p50 %s, p99 %s; journal %s bytes per scan\n' \
+    "$(awk -v a="$scan_p50" -v b="$nj_p50" 'BEGIN { printf "%.2f", a / b }')" \
+    "$(awk -v a="$scan_p99" -v b="$nj_p99" 'BEGIN { printf "%.2f", a / b }')" "$journal_per_scan"
+printf '  RSS with 8 live scan streams open, after 100 scans: %s MiB (%s MiB before they opened)\n' \
+    "$(mib "$rss_streams")" "$(mib "$rss_before_streams")"
 echo "  load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
