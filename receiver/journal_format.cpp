@@ -82,8 +82,7 @@ std::vector<JournalRecord> parse_journal(std::string_view text) {
     for (std::vector<std::string>& fields : parse_csv(text)) {
         uint32_t confidence = 0;
         const std::string& number = fields.size() == JOURNAL_COLUMNS ? fields[5] : "";
-        auto [ptr, ec] =
-            std::from_chars(number.data(), number.data() + number.size(), confidence);
+        auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), confidence);
         if (number.empty() || ec != std::errc() || ptr != number.data() + number.size()) continue;
         records.push_back({std::move(fields[0]), std::string(formula_unguarded(fields[1])),
                            std::move(fields[2]), std::string(formula_unguarded(fields[3])),
@@ -100,7 +99,8 @@ bool journal_file_expired(std::string_view file_name, const LocalTime& today, un
         return false;
     }
     int year = 0, month = 0, day = 0;
-    if (!parse_number(file_name.substr(6, 4), year) || !parse_number(file_name.substr(11, 2), month) ||
+    if (!parse_number(file_name.substr(6, 4), year) ||
+        !parse_number(file_name.substr(11, 2), month) ||
         !parse_number(file_name.substr(14, 2), day)) {
         return false;
     }

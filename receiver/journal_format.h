@@ -13,7 +13,7 @@ inline constexpr unsigned DEFAULT_JOURNAL_DAYS = 90;
 inline constexpr unsigned MAX_JOURNAL_DAYS = 36500;
 
 struct JournalOptions {
-    bool enabled = true;                     // --no-journal: nothing is written or read
+    bool enabled = true;                        // --no-journal: nothing is written or read
     unsigned keep_days = DEFAULT_JOURNAL_DAYS;  // --journal-days; 0 keeps every file
 };
 

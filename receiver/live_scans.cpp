@@ -7,9 +7,8 @@
 std::string live_scan_json(const JournalRecord& record) {
     const std::string id = record.id.empty() ? "scan-" + record.time : record.id;
     return R"({"id":)" + json_quote(id) + R"(,"text":)" + json_quote(record.text) +
-           R"(,"format":)" + json_quote(record.format) +
-           R"(,"confidence":)" + std::to_string(record.confidence) +
-           R"(,"timestamp":)" + json_quote(record.time) + "}";
+           R"(,"format":)" + json_quote(record.format) + R"(,"confidence":)" +
+           std::to_string(record.confidence) + R"(,"timestamp":)" + json_quote(record.time) + "}";
 }
 
 LiveScanSubscription::~LiveScanSubscription() {

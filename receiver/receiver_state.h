@@ -54,7 +54,7 @@ struct ReceiverState {
     // One "wrong pairing key" line per client address per 10 s.
     LogThrottle refused_scan_log{std::chrono::seconds(10)};
 
-    ScanJournal journal;     // own lock, taken before the feed's
+    ScanJournal journal;      // own lock, taken before the feed's
     LiveScanFeed live_scans;  // own lock, never held with another but the journal's
 
     // Last, so that its thread ends before anything it delivers with goes away.

@@ -20,8 +20,13 @@ struct Scan;
 
 // The journal's state; guarded by `lock`.
 struct ScanJournal {
-    enum Failure : unsigned { folder_failed = 1, clean_failed = 2, read_failed = 4,
-                              open_failed = 8, write_failed = 16 };
+    enum Failure : unsigned {
+        folder_failed = 1,
+        clean_failed = 2,
+        read_failed = 4,
+        open_failed = 8,
+        write_failed = 16
+    };
 
     ScanJournal();
     ~ScanJournal();

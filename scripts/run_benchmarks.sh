@@ -177,12 +177,17 @@ journal_bytes=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | wc -c)
 journal_per_scan=$(awk -v b="$journal_bytes" -v n="$journal_lines" 'BEGIN { printf "%.1f\n", n ? b / n : 0 }')
 
 # --- 7a. the same scans on a receiver without the journal ---------------------------------
+# start_listening NAME PORT OPTIONS...: a receiver logging to $work/NAME.log, its PID in
+# $listening_pid once it listens.
+start_listening() {
+    "$receiver" --headless --port "$2" "${@:3}" >"$work/$1.log" 2>&1 &
+    pids+=($!)
+    listening_pid=$!
+    wait_for "the $1 receiver" grep -q "HTTPS listening on" "$work/$1.log"
+}
 unjournaled_port=$($bench free-port)
-"$receiver" --headless --port "$unjournaled_port" --no-type --no-copy --no-journal \
-    >"$work/unjournaled.log" 2>&1 &
-pids+=($!)
-unjournaled_pid=$!
-wait_for "the receiver without journal" grep -q "HTTPS listening on" "$work/unjournaled.log"
+start_listening unjournaled "$unjournaled_port" --no-type --no-copy --no-journal
+unjournaled_pid=$listening_pid
 read -r nj_p50 nj_p99 nj_max < <(latency scan "$unjournaled_port")
 stop "$unjournaled_pid"
 
@@ -264,10 +269,8 @@ esac
 # --- 7b. memory with 8 live scan streams open ---------------------------------------------
 rss_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 streams_port=$($bench free-port)
-"$receiver" --headless --port "$streams_port" --no-type --no-copy >"$work/streams.log" 2>&1 &
-pids+=($!)
-streams_pid=$!
-wait_for "the streaming receiver" grep -q "HTTPS listening on" "$work/streams.log"
+start_listening streams "$streams_port" --no-type --no-copy
+streams_pid=$listening_pid
 curl -sk --fail "https://127.0.0.1:$streams_port/api/ping" >/dev/null
 rss_before_streams=$(rss_kib "$streams_pid")
 stream_pids=()

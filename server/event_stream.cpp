@@ -67,9 +67,9 @@ EventStreamStart start_event_stream(TlsSession& tls, ReceiverState& state,
     std::unique_ptr<LiveScanSubscription> subscription =
         wake ? state.live_scans.subscribe(std::move(wake), local_date_today()) : nullptr;
     if (!subscription) return {nullptr, event_stream_busy()};
-    return {std::make_unique<EventStream>(tls, std::move(subscription), state,
-                                          request.client_address),
-            {}};
+    return {
+        std::make_unique<EventStream>(tls, std::move(subscription), state, request.client_address),
+        {}};
 }
 
 EventStream::EventStream(TlsSession& tls, std::unique_ptr<LiveScanSubscription> subscription,

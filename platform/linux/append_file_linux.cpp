@@ -41,8 +41,7 @@ Status AppendFile::append(std::string_view bytes) {
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             const int code = written < 0 ? errno : ENOSPC;
-            return Status::failure("cannot write " + path_text(path_) + ": " +
-                                   os_error_text(code));
+            return Status::failure("cannot write " + path_text(path_) + ": " + os_error_text(code));
         }
         bytes.remove_prefix(static_cast<size_t>(written));
     }
