@@ -27,10 +27,12 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
             fit_connections_to_open_file_limit(raise_open_file_limit())) {
         push_log_line(*state, std::move(*note));
     }
-    // Before the server: the receiver page's first streams get today's scans.
-    start_scan_journal(*state, command_line.journal, headless_output != nullptr);
+    // Before the server: the receiver page's first streams get today's scans. The server's
+    // start result stays the first line.
+    std::string journal = start_scan_journal(*state, command_line.journal);
     Status started = start_server(state);
     if (!started.ok()) push_log_line(*state, started.error());
+    if (headless_output) push_log_line(*state, std::move(journal));
     std::string typing = typing_settings_line(command_line.settings.typing);
     if (!typing.empty()) push_log_line(*state, std::move(typing));
     return state;

@@ -101,25 +101,24 @@ Result<std::filesystem::path> scan_journal_folder() {
     return data.value() / "scans";
 }
 
-void start_scan_journal(ReceiverState& state, const JournalOptions& options, bool announce) {
-    if (!options.enabled) {
-        if (announce) push_log_line(state, "Scan journal: off (--no-journal)");
-        return;
-    }
+std::string start_scan_journal(ReceiverState& state, const JournalOptions& options) {
+    if (!options.enabled) return "Scan journal: off (--no-journal)";
     std::lock_guard guard(state.journal.lock);
     Result<std::filesystem::path> folder = scan_journal_folder();
     if (!folder.ok()) {
-        return report_failure(state, ScanJournal::folder_failed,
-                              "no folder for it: " + folder.error());
+        report_failure(state, ScanJournal::folder_failed, "no folder for it: " + folder.error());
+        return "Scan journal: off (no folder for it)";
     }
     state.journal.folder = folder.value();
-    if (announce) push_log_line(state, "Scan journal: " + path_text(folder.value()));
+    const std::string announcement = "Scan journal: " + path_text(folder.value());
     if (Status made = make_private_folder(folder.value()); !made.ok()) {
-        return report_failure(state, ScanJournal::folder_failed, made.error());
+        report_failure(state, ScanJournal::folder_failed, made.error());
+        return announcement;
     }
     const LocalTime today = local_now().local;
     remove_old_files(state, folder.value(), today, options.keep_days);
     load_today(state, folder.value() / journal_file_name(today));
+    return announcement;
 }
 
 void record_scan(ReceiverState& state, const Scan& scan, JournalOutcome outcome) {

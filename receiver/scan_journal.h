@@ -42,8 +42,9 @@ struct ScanJournal {
 };
 
 // At start, before the server: the folder (made when missing), old files removed, today's
-// latest scans read back for the receiver page. With `announce`, a log line names the folder.
-void start_scan_journal(ReceiverState& state, const JournalOptions& options, bool announce);
+// latest scans read back for the receiver page. Returns the line that names the folder
+// ("Scan journal: …", or that it is off), for headless output.
+std::string start_scan_journal(ReceiverState& state, const JournalOptions& options);
 
 // Records a scan about to be delivered (before it is typed), a repeat or a refusal: its
 // journal line, and for a delivered one its event for the receiver page.
