@@ -183,11 +183,17 @@ TEST(ScanJournal, AFolderThatCannotBeWrittenGivesOneLineAndScansGoOn) {
                                     fs::perms::group_read | fs::perms::group_exec |
                                     fs::perms::others_read | fs::perms::others_exec);
     }
-    // Root writes anywhere: the receiver runs as nobody, for whom the folder is read-only.
+    // Root writes anywhere: as root the receiver runs as nobody, for whom the folder is
+    // read-only.
     const uint16_t port = free_port();
+    std::vector<std::string> argv = {QUILLMARK_RECEIVER_PATH, "--headless", "-p",
+                                     std::to_string(port)};
+    if (geteuid() == 0) {
+        argv.insert(argv.begin(),
+                    {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    }
     auto receiver = ChildProcess::spawn(
-        {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", QUILLMARK_RECEIVER_PATH,
-         "--headless", "-p", std::to_string(port)},
+        argv,
         {{"DISPLAY", ""}, {"HOME", data.root.string()}, {"XDG_DATA_HOME", data.root.string()}});
     ASSERT_TRUE(receiver);
     ASSERT_TRUE(receiver->wait_for_line_containing(listening_line(port), LIMIT));
