@@ -10,8 +10,8 @@
 #   5. CPU time of an idle receiver with no clients over IDLE_SECONDS, from /proc/PID/stat;
 #   6. the receiver's memory while it holds IDLE_CONNECTIONS connections that send nothing,
 #      how many of them it keeps, and whether a real scan is answered meanwhile;
-#   7. the cost of the scan journal: scan latency with it (2.) against a receiver without it
-#      (--no-journal), its bytes per scan, and the memory with 8 live scan streams open.
+#   7. the cost of the scan journal: scan latency with it and without it (--no-journal), in
+#      alternating rounds; its bytes per scan; the memory with 8 live scan streams open.
 # Every process it starts is ended by its PID. Exits non-zero only when a measurement fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +27,7 @@ SCAN_COUNT=1000
 START_RUNS=15
 IDLE_SECONDS=60
 IDLE_CONNECTIONS=5000
+JOURNAL_ROUNDS=6  # alternating rounds of SCAN_COUNT / JOURNAL_ROUNDS scans, journal on and off
 
 scripts/install_packages.sh build bench e2e
 cmake --preset linux-release >/dev/null
@@ -176,7 +177,7 @@ journal_lines=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | grep -c ',typed\|,r
 journal_bytes=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | wc -c)
 journal_per_scan=$(awk -v b="$journal_bytes" -v n="$journal_lines" 'BEGIN { printf "%.1f\n", n ? b / n : 0 }')
 
-# --- 7a. the same scans on a receiver without the journal ---------------------------------
+# --- 7a. scans with and without the journal, alternating so that both see the same load ----
 # start_listening NAME PORT OPTIONS...: a receiver logging to $work/NAME.log, its PID in
 # $listening_pid once it listens.
 start_listening() {
@@ -185,11 +186,28 @@ start_listening() {
     listening_pid=$!
     wait_for "the $1 receiver" grep -q "HTTPS listening on" "$work/$1.log"
 }
+journaled_port=$($bench free-port)
+start_listening journaled "$journaled_port" --no-type --no-copy
+journaled_pid=$listening_pid
 unjournaled_port=$($bench free-port)
 start_listening unjournaled "$unjournaled_port" --no-type --no-copy --no-journal
 unjournaled_pid=$listening_pid
-read -r nj_p50 nj_p99 nj_max < <(latency scan "$unjournaled_port")
+round_scans=$((SCAN_COUNT / JOURNAL_ROUNDS))
+: >"$work/journal-rounds"
+for round in $(seq "$JOURNAL_ROUNDS"); do
+    read -r on_p50 on_p99 _ < <("$bench" latency scan "$journaled_port" 20 "$round_scans" |
+        awk '{ v[$1] = $2 } END { print v["p50_ms"], v["p99_ms"], v["max_ms"] }')
+    read -r off_p50 off_p99 _ < <("$bench" latency scan "$unjournaled_port" 20 "$round_scans" |
+        awk '{ v[$1] = $2 } END { print v["p50_ms"], v["p99_ms"], v["max_ms"] }')
+    echo "$on_p50 $on_p99 $off_p50 $off_p99" >>"$work/journal-rounds"
+done
+stop "$journaled_pid"
 stop "$unjournaled_pid"
+column_median() { awk -v c="$1" '{ print $c }' "$work/journal-rounds" | median; }
+j_on_p50=$(column_median 1)
+j_on_p99=$(column_median 2)
+j_off_p50=$(column_median 3)
+j_off_p99=$(column_median 4)
 
 # On a shared machine the tail mostly measures other processes. Where real-time priority is
 # allowed, the scan latency is measured once more with a receiver and a client that other
@@ -324,11 +342,11 @@ printf '  RSS with %s idle connections held: %s MiB (peak %s MiB, %s MiB before)
     "$hold_scan" "$hold_verdict"
 printf '    opened in %s ms (connects that waited for a resent SYN, accept queue full: %s), counted %s ms after the first (idle time-out about 5 s)\n' \
     "$(hold_value open_ms)" "$(hold_value slow_connects)" "$(hold_value hold_ms)"
-printf '  scan POST latency without the journal (--no-journal): p50 %s ms, p99 %s ms, max %s ms\n' \
-    "$nj_p50" "$nj_p99" "$nj_max"
-printf '    with the journal (above) / without: p50 %s, p99 %s; journal %s bytes per scan\n' \
-    "$(awk -v a="$scan_p50" -v b="$nj_p50" 'BEGIN { printf "%.2f", a / b }')" \
-    "$(awk -v a="$scan_p99" -v b="$nj_p99" 'BEGIN { printf "%.2f", a / b }')" "$journal_per_scan"
+printf '  scan POST latency, %s alternating rounds of %s scans (medians of the rounds): journal on p50 %s ms, p99 %s ms; off (--no-journal) p50 %s ms, p99 %s ms\n' \
+    "$JOURNAL_ROUNDS" "$round_scans" "$j_on_p50" "$j_on_p99" "$j_off_p50" "$j_off_p99"
+printf '    ratio on/off: p50 %s, p99 %s; journal %s bytes per scan\n' \
+    "$(awk -v a="$j_on_p50" -v b="$j_off_p50" 'BEGIN { printf "%.2f", a / b }')" \
+    "$(awk -v a="$j_on_p99" -v b="$j_off_p99" 'BEGIN { printf "%.2f", a / b }')" "$journal_per_scan"
 printf '  RSS with 8 live scan streams open, after 100 scans: %s MiB (%s MiB before they opened)\n' \
     "$(mib "$rss_streams")" "$(mib "$rss_before_streams")"
 echo "  load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
