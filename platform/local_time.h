@@ -19,6 +19,6 @@ LocalTime local_time_of(int64_t seconds_since_epoch);
 
 // The calendar fields of `fields`, as the C library's local time gives them.
 inline LocalTime local_time_from(const std::tm& fields, int utc_offset_seconds) {
-    return {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,   fields.tm_hour,
+    return {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,    fields.tm_hour,
             fields.tm_min,         fields.tm_sec,     utc_offset_seconds};
 }
