@@ -7,6 +7,7 @@
 #include "net/endpoint.h"
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
+#include "receiver/scan_journal.h"
 #include "server/open_file_limit.h"
 #include "server/server_start.h"
 
@@ -26,8 +27,12 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
             fit_connections_to_open_file_limit(raise_open_file_limit())) {
         push_log_line(*state, std::move(*note));
     }
+    // Before the server: the receiver page's first streams get today's scans. The server's
+    // start result stays the first line.
+    std::string journal = start_scan_journal(*state, command_line.journal);
     Status started = start_server(state);
     if (!started.ok()) push_log_line(*state, started.error());
+    if (headless_output) push_log_line(*state, std::move(journal));
     std::string typing = typing_settings_line(command_line.settings.typing);
     if (!typing.empty()) push_log_line(*state, std::move(typing));
     return state;

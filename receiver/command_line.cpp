@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "core/utf8.h"
+
 namespace {
 
 bool parse_port(const std::string& text, uint16_t& port) {
@@ -11,6 +13,26 @@ bool parse_port(const std::string& text, uint16_t& port) {
     if (ec != std::errc() || ptr != end || text.empty()) return false;
     port = value;
     return true;
+}
+
+// The value after --journal-days at `index`, which moves past it; false with `error` set when
+// it is missing or not a whole number from 0 to MAX_JOURNAL_DAYS.
+bool parse_journal_days(const std::vector<std::string>& arguments, size_t& index, unsigned& days,
+                        std::string& error) {
+    const std::string* text = index + 1 < arguments.size() ? &arguments[++index] : nullptr;
+    unsigned value = 0;
+    if (text) {
+        const char* end = text->data() + text->size();
+        auto [ptr, ec] = std::from_chars(text->data(), end, value);
+        if (ec == std::errc() && ptr == end && !text->empty() && value <= MAX_JOURNAL_DAYS) {
+            days = value;
+            return true;
+        }
+    }
+    error = "--journal-days takes a whole number of days from 0 to " +
+            std::to_string(MAX_JOURNAL_DAYS) +
+            (text ? ", not \"" + utf8_lossy(*text) + "\"" : ", but no value was given");
+    return false;
 }
 
 }  // namespace
@@ -32,6 +54,10 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             result.headless = true;
         } else if (argument == "--pairing-key") {
             result.pairing_key = true;
+        } else if (argument == "--no-journal") {
+            result.journal.enabled = false;
+        } else if (argument == "--journal-days") {
+            if (!parse_journal_days(arguments, i, result.journal.keep_days, result.error)) break;
         } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
             if (!result.error.empty()) break;
         }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "desktop/typing_options.h"
+#include "receiver/journal_format.h"
 
 struct ReceiverSettings {
     uint16_t port = 8080;
@@ -21,6 +22,7 @@ struct CommandLine {
     bool headless = false;
     std::string error;         // a bad typing option's value: the receiver must not start
     bool pairing_key = false;  // --pairing-key: scans must carry the key of this start
+    JournalOptions journal;    // --no-journal, --journal-days
 };
 
 // Arguments without the program path. Unknown options and bad port values are ignored; a bad

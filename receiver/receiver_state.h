@@ -15,7 +15,9 @@
 #include "net/adapter_entry.h"
 #include "receiver/command_line.h"
 #include "receiver/delivery_queue.h"
+#include "receiver/live_scans.h"
 #include "receiver/recent_scan_ids.h"
+#include "receiver/scan_journal.h"
 
 // With a key delay, at most this many scans wait to be typed; later ones are refused.
 inline constexpr size_t MAX_WAITING_SCANS = 1000;
@@ -51,6 +53,9 @@ struct ReceiverState {
     std::string pairing_key;
     // One "wrong pairing key" line per client address per 10 s.
     LogThrottle refused_scan_log{std::chrono::seconds(10)};
+
+    ScanJournal journal;      // own lock, taken before the feed's
+    LiveScanFeed live_scans;  // own lock, never held with another but the journal's
 
     // Last, so that its thread ends before anything it delivers with goes away.
     DeliveryQueue paced_scans{MAX_WAITING_SCANS};

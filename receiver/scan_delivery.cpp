@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "receiver/receiver_state.h"
+#include "receiver/scan_journal.h"
 
 namespace {
 
@@ -23,11 +24,13 @@ void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest pres
     {
         // One scan's clipboard copy and keystrokes form a unit: two scans never interleave.
         std::lock_guard lock(state.delivery_lock);
-        if (state.copy_to_clipboard.load(std::memory_order_relaxed) &&
-            state.desktop.copy_text(scan.text).ok()) {
-            add_outcome("Copied");
-        }
-        if (state.auto_type.load(std::memory_order_relaxed)) {
+        const bool copy = state.copy_to_clipboard.load(std::memory_order_relaxed);
+        const bool type = state.auto_type.load(std::memory_order_relaxed);
+        // On record before the desktop is touched: a crash while typing loses nothing. Typing
+        // has no pause here, so no scan is journaled as paused.
+        record_scan(state, scan, delivery_outcome(false, type, copy));
+        if (copy && state.desktop.copy_text(scan.text).ok()) add_outcome("Copied");
+        if (type) {
             bool with_suffix = state.press_enter.load(std::memory_order_relaxed) &&
                                press_enter_request != PressEnterRequest::no;
             if (state.desktop.type_text(scan.text, with_suffix, state.typing).ok()) {
@@ -42,6 +45,7 @@ void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest pres
 }
 
 void report_repeated_scan(ReceiverState& state, const Scan& scan) {
+    record_scan(state, scan, JournalOutcome::already_received);
     push_log_line(state, scan_log_line(time_stamp_now(), scan, "Already received"));
 }
 

@@ -10,6 +10,8 @@ struct Scan {
     std::string text;                // never empty, trimmed
     std::string format = "BARCODE";  // symbology name as the phone sent it
     uint32_t confidence = 100;       // percentage as sent
+    std::string id{};                // as the phone named it; empty when it did not
+    std::string client_address{};    // the phone's dotted IPv4 address, for the journal
 };
 
 // The request's "pressEnter" member: it can suppress Enter but never force it.

@@ -14,6 +14,8 @@
 #      same scan POST with the receiver's echo;
 #   8. scan latency p50/p99 over an emulated LINK_ROUND_TRIP_MS link (a delaying proxy on
 #      loopback): a new TLS connection per scan against scans on one kept connection.
+#   9. the cost of the scan journal: scan latency with it and without it (--no-journal), in
+#      alternating rounds; its bytes per scan; the memory with 8 live scan streams open.
 # Every process it starts is ended by its PID. Exits non-zero only when a measurement fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +35,7 @@ KEPT_ROUNDS=5
 LINK_ROUND_TRIP_MS=40
 LINK_WARM_UP=5
 LINK_COUNT=200
+JOURNAL_ROUNDS=6  # alternating rounds of SCAN_COUNT / JOURNAL_ROUNDS scans, journal on and off
 
 scripts/install_packages.sh build bench e2e
 cmake --preset linux-release >/dev/null
@@ -42,6 +45,8 @@ receiver=$build/quillmark-receiver
 bench=$build/bench/quillmark-bench
 
 work=$(mktemp -d)
+# The receivers' data and settings folders are the run's own, never the user's.
+export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do
@@ -212,6 +217,41 @@ read -r ping_p50 ping_p99 ping_max < <(latency ping "$receiver_port")
 link=$($bench link "$receiver_port" $LINK_ROUND_TRIP_MS $LINK_WARM_UP $LINK_COUNT)
 link_value() { awk -v k="$1" '$1 == k { print $2 }' <<<"$link"; }
 stop "$receiver_pid"
+journal_lines=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | grep -c ',typed\|,received\|,copied' || true)
+journal_bytes=$(cat "$XDG_DATA_HOME"/quillmark/scans/*.csv | wc -c)
+journal_per_scan=$(awk -v b="$journal_bytes" -v n="$journal_lines" 'BEGIN { printf "%.1f\n", n ? b / n : 0 }')
+
+# --- 9. scans with and without the journal, alternating so that both see the same load ----
+# start_listening NAME PORT OPTIONS...: a receiver logging to $work/NAME.log, its PID in
+# $listening_pid once it listens.
+start_listening() {
+    "$receiver" --headless --port "$2" "${@:3}" >"$work/$1.log" 2>&1 &
+    pids+=($!)
+    listening_pid=$!
+    wait_for "the $1 receiver" grep -q "HTTPS listening on" "$work/$1.log"
+}
+journaled_port=$($bench free-port)
+start_listening journaled "$journaled_port" --no-type --no-copy
+journaled_pid=$listening_pid
+unjournaled_port=$($bench free-port)
+start_listening unjournaled "$unjournaled_port" --no-type --no-copy --no-journal
+unjournaled_pid=$listening_pid
+round_scans=$((SCAN_COUNT / JOURNAL_ROUNDS))
+: >"$work/journal-rounds"
+for round in $(seq "$JOURNAL_ROUNDS"); do
+    read -r on_p50 on_p99 _ < <("$bench" latency scan "$journaled_port" 20 "$round_scans" |
+        awk '{ v[$1] = $2 } END { print v["p50_ms"], v["p99_ms"], v["max_ms"] }')
+    read -r off_p50 off_p99 _ < <("$bench" latency scan "$unjournaled_port" 20 "$round_scans" |
+        awk '{ v[$1] = $2 } END { print v["p50_ms"], v["p99_ms"], v["max_ms"] }')
+    echo "$on_p50 $on_p99 $off_p50 $off_p99" >>"$work/journal-rounds"
+done
+stop "$journaled_pid"
+stop "$unjournaled_pid"
+column_median() { awk -v c="$1" '{ print $c }' "$work/journal-rounds" | median; }
+j_on_p50=$(column_median 1)
+j_on_p99=$(column_median 2)
+j_off_p50=$(column_median 3)
+j_off_p99=$(column_median 4)
 
 # On a shared machine the tail mostly measures other processes. Where real-time priority is
 # allowed, the scan latency is measured once more with a receiver and a client that other
@@ -288,6 +328,28 @@ case $(hold_value scan_status) in
     *) hold_scan="real scan answered $(hold_value scan_status), not 200" ;;
 esac
 
+# --- 7b. memory with 8 live scan streams open ---------------------------------------------
+rss_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
+streams_port=$($bench free-port)
+start_listening streams "$streams_port" --no-type --no-copy
+streams_pid=$listening_pid
+curl -sk --fail "https://127.0.0.1:$streams_port/api/ping" >/dev/null
+rss_before_streams=$(rss_kib "$streams_pid")
+stream_pids=()
+for i in 1 2 3 4 5 6 7 8; do
+    curl -skN "https://127.0.0.1:$streams_port/api/events" >"$work/stream-$i.txt" 2>/dev/null &
+    pids+=($!)
+    stream_pids+=($!)
+done
+for i in 1 2 3 4 5 6 7 8; do wait_for "stream $i" grep -q "event: init" "$work/stream-$i.txt"; done
+"$bench" latency scan "$streams_port" 0 100 >/dev/null
+for i in 1 2 3 4 5 6 7 8; do
+    wait_for "stream $i's scans" bash -c "[ \$(grep -c '^event: scan' '$work/stream-$i.txt') -ge 100 ]"
+done
+rss_streams=$(rss_kib "$streams_pid")
+for pid in "${stream_pids[@]}"; do stop "$pid"; done
+stop "$streams_pid"
+
 verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN {
     ok = op == ">=" ? v >= t : op == "<" ? v < t : v <= t; print ok ? "met" : "MISSED" }'; }
 
@@ -330,4 +392,11 @@ printf '  RSS with %s idle connections held: %s MiB (peak %s MiB, %s MiB before)
     "$hold_scan" "$hold_verdict"
 printf '    opened in %s ms (connects that waited for a resent SYN, accept queue full: %s), counted %s ms after the first (idle time-out about 5 s)\n' \
     "$(hold_value open_ms)" "$(hold_value slow_connects)" "$(hold_value hold_ms)"
+printf '  scan POST latency, %s alternating rounds of %s scans (medians of the rounds): journal on p50 %s ms, p99 %s ms; off (--no-journal) p50 %s ms, p99 %s ms\n' \
+    "$JOURNAL_ROUNDS" "$round_scans" "$j_on_p50" "$j_on_p99" "$j_off_p50" "$j_off_p99"
+printf '    ratio on/off: p50 %s, p99 %s; journal %s bytes per scan\n' \
+    "$(awk -v a="$j_on_p50" -v b="$j_off_p50" 'BEGIN { printf "%.2f", a / b }')" \
+    "$(awk -v a="$j_on_p99" -v b="$j_off_p99" 'BEGIN { printf "%.2f", a / b }')" "$journal_per_scan"
+printf '  RSS with 8 live scan streams open, after 100 scans: %s MiB (%s MiB before they opened)\n' \
+    "$(mib "$rss_streams")" "$(mib "$rss_before_streams")"
 echo "  load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"

@@ -9,6 +9,7 @@
 #include "platform/poller.h"
 #include "receiver/receiver_state.h"
 #include "server/connection_loop.h"
+#include "server/event_stream.h"
 #include "server/plain_redirect.h"
 #include "server/routes.h"
 #include "server/tls_identity.h"
@@ -72,6 +73,7 @@ ConnectionWait Connection::wait_for_place() {
 }
 
 ConnectionWait Connection::on_ready() {
+    if (phase_ == Phase::streaming) return stream_->advance();
     if (phase_ != Phase::routing && SteadyClock::now() >= deadline_) return on_deadline();
     switch (phase_) {
         case Phase::waiting_for_place:
@@ -90,6 +92,8 @@ ConnectionWait Connection::on_ready() {
             return resume_kept();
         case Phase::lingering:
             return linger();
+        case Phase::streaming:
+            return stream_->advance();
     }
     return {};
 }
@@ -106,12 +110,15 @@ ConnectionWait Connection::on_deadline() {
             return {ConnectionWait::Kind::route};
         case Phase::kept:
             return close_kept();
+        case Phase::streaming:
+            return stream_->on_deadline();
         default:
             return {};  // a silent client, or one that does not take its answer
     }
 }
 
 std::optional<ConnectionWait> Connection::on_woken() {
+    if (phase_ == Phase::streaming) return stream_->advance();  // a scan to send
     if (phase_ != Phase::kept) return std::nullopt;
     return resume_kept();
 }
@@ -204,6 +211,13 @@ ConnectionWait Connection::request_decided(ReadOutcome outcome) {
     request_ = reader_.take_request();
     next_request_bytes_ = reader_.take_surplus();
     request_.client_address = dotted_ipv4(slot_.client_ipv4());
+    if (is_event_stream_request(request_)) {
+        EventStreamStart started = start_event_stream(*tls_, *state_, request_, wake_);
+        if (!started.stream) return answer(started.refusal);
+        stream_ = std::move(started.stream);
+        phase_ = Phase::streaming;
+        return stream_->advance();
+    }
     if (route_may_block(request_)) {
         phase_ = Phase::routing;
         return {ConnectionWait::Kind::route};

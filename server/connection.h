@@ -17,6 +17,7 @@
 struct ReceiverState;
 struct TlsServerConfig;
 class TlsSession;
+class EventStream;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -55,7 +56,8 @@ class Connection {
     Connection& operator=(const Connection&) = delete;
 
     // How the connection's loop is asked to call on_woken() soon, from any thread: how a
-    // kept connection given up for another of its client's learns it. Set before start().
+    // kept connection given up for another of its client's learns it, and how an event
+    // stream learns of a scan to send. Set before start().
     void set_waker(std::function<void()> wake) { wake_ = std::move(wake); }
     // Does what can be done now; call first, then after every wait.
     ConnectionWait start();
@@ -81,7 +83,8 @@ class Connection {
         routing,
         answering,
         kept,  // answered, open for the client's next request
-        lingering
+        lingering,
+        streaming  // GET /api/events: the event stream has the TLS session until the end
     };
 
     ConnectionWait wait_for(unsigned interest, SteadyClock::time_point deadline);
@@ -122,4 +125,5 @@ class Connection {
     SteadyClock::time_point kept_until_{};
     std::function<void()> wake_;
     size_t lingered_bytes_ = 0;
+    std::unique_ptr<EventStream> stream_;  // after tls_, which it uses
 };

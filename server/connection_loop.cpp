@@ -44,6 +44,8 @@ ConnectionLoop::ConnectionLoop(std::unique_ptr<Poller> poller) : poller_(std::mo
 
 ConnectionLoop::~ConnectionLoop() {
     for (auto& [key, tracked] : tracked_) poller_->forget(tracked->connection->socket().native());
+    // Before the posting lock goes: an event stream's feed may wake its connection till then.
+    tracked_.clear();
     for (auto& watched : listeners_) poller_->forget(watched->listener->socket.native());
 }
 

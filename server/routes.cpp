@@ -5,6 +5,7 @@
 #include "net/endpoint.h"
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
+#include "receiver/scan_journal.h"
 #include "server/embedded_assets.h"
 
 namespace {
@@ -21,19 +22,35 @@ HttpResponse ping_response(ReceiverState& state) {
                       R"(,"lanAddresses":[)" + json_quote(selected_lan_ip(state)) + "]}");
 }
 
-HttpResponse scan_response(std::string_view raw_body, ReceiverState& state) {
-    const std::string body = utf8_lossy(raw_body);
+// The members every scan record takes from its body, the text and id aside.
+Scan scan_from(const std::string& body, const HttpRequest& request) {
+    Scan scan;
+    if (std::optional<std::string> format = json_string_field(body, "format")) {
+        scan.format = std::move(*format);
+    }
+    scan.confidence = parse_confidence(body);
+    scan.client_address = request.client_address;
+    return scan;
+}
+
+// The journal keeps a refused scan without its text.
+void record_refusal(const HttpRequest& request, ReceiverState& state) {
+    const std::string body = utf8_lossy(request.body);
+    Scan scan = scan_from(body, request);
+    std::optional<std::string> id = json_string_field(body, "id");
+    if (id && id->size() <= MAX_SCAN_ID_BYTES) scan.id = std::move(*id);
+    record_refused_scan(state, scan);
+}
+
+HttpResponse scan_response(const HttpRequest& request, ReceiverState& state) {
+    const std::string body = utf8_lossy(request.body);
     std::optional<std::string> text = json_string_field(body, "text");
     std::string_view trimmed = text ? trim_white_space(*text) : std::string_view();
     if (trimmed.empty()) {
         return json_response("400 Bad Request", R"({"ok":false,"error":"Missing barcode text"})");
     }
-    Scan scan;
+    Scan scan = scan_from(body, request);
     scan.text = trimmed;
-    if (std::optional<std::string> format = json_string_field(body, "format")) {
-        scan.format = std::move(*format);
-    }
-    scan.confidence = parse_confidence(body);
     // The phone names each scan so that a resend after a lost reply is not typed twice.
     std::optional<std::string> id = json_string_field(body, "id");
     if (id && id->size() > MAX_SCAN_ID_BYTES) {
@@ -42,6 +59,7 @@ HttpResponse scan_response(std::string_view raw_body, ReceiverState& state) {
     }
     // An empty id names no scan in particular: delivered like a scan without one.
     const bool named = id && !id->empty();
+    if (named) scan.id = *id;
     if (named && !remember_scan_id(state.delivered_scan_ids, *id)) {
         report_repeated_scan(state, scan);
     } else if (!accept_scan(state, scan, parse_press_enter(body))) {
@@ -68,9 +86,10 @@ HttpResponse route_request(const HttpRequest& request, ReceiverState& state) {
     if (request.method == "GET" && request.path == "/api/ping") return ping_response(state);
     if (request.method == "POST" && request.path == "/api/scan") {
         if (!scan_key_accepted(state, request.query, request.client_address)) {
+            record_refusal(request, state);
             return json_response("403 Forbidden", std::string(PAIRING_KEY_REFUSAL));
         }
-        return scan_response(request.body, state);
+        return scan_response(request, state);
     }
     if (request.method == "GET") {
         if (const EmbeddedAsset* asset = find_embedded_asset(request.path)) {

@@ -17,3 +17,7 @@ std::string copied_url_log_line(std::string_view url) {
 std::string about_caption(std::string_view version) {
     return "About Quillmark " + std::string(version);
 }
+
+std::string receiver_page_url(uint16_t port) {
+    return "https://127.0.0.1:" + std::to_string(port) + "/receiver.html";
+}

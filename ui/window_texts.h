@@ -17,3 +17,5 @@ std::string firewall_log_line(uint16_t port);
 // The About box's caption names the version, e.g. "About Quillmark 0.2.0".
 std::string about_caption(std::string_view version);
 std::string copied_url_log_line(std::string_view url);
+// What "Open in browser" opens: the receiver page of this computer, over loopback.
+std::string receiver_page_url(uint16_t port);

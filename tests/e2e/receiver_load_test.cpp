@@ -226,7 +226,8 @@ TEST(ReceiverLoad, SoakAnswersEveryScanOnceAndLeavesNothingBehind) {
     // The warm-up brings up the worker threads and their allocator arenas, which then wait
     // for further scans: the soak is measured from a receiver that has served 16 at once.
     EXPECT_TRUE(run_scanning_clients(receiver.port, "WARM-", CLIENTS, 20).empty());
-    ASSERT_TRUE(wait_until([&] { return usage().open_fds == idle.open_fds; }, ANSWER_LIMIT));
+    // The scan journal keeps the day's file open from the first scan on.
+    ASSERT_TRUE(wait_until([&] { return usage().open_fds == idle.open_fds + 1; }, ANSWER_LIMIT));
     const ProcessUsage before = usage();
 
     const std::vector<std::string> wrong =

@@ -213,10 +213,16 @@ size_t response_length(const std::string& bytes) {
 }  // namespace
 
 Received TlsConnection::read_until_closed(milliseconds timeout) {
+    return read_until([](const std::string&) { return false; }, timeout);
+}
+
+Received TlsConnection::read_until(const std::function<bool(const std::string&)>& enough,
+                                   milliseconds timeout) {
     Received received;
     received.bytes = std::exchange(handles_->unread, {});
     const auto deadline = SteadyClock::now() + timeout;
-    while (read_once(handles_->ssl, handles_->fd, received.bytes, deadline, received.closed)) {
+    while (!enough(received.bytes) &&
+           read_once(handles_->ssl, handles_->fd, received.bytes, deadline, received.closed)) {
     }
     return received;
 }

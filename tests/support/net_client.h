@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ class TlsConnection {
     // One whole response (header block and Content-Length body), "" when the connection ends
     // or `timeout` passes first; what follows it is kept for the next read.
     std::string read_response(milliseconds timeout);
+    // What the server sends until `enough` holds for all of it, it closes, or `timeout` passes.
+    Received read_until(const std::function<bool(const std::string&)>& enough,
+                        milliseconds timeout);
     // Sends close_notify; destroying the connection without it just closes the socket.
     void close_notify();
     // Shuts down the sending side of the socket without close_notify, as a client that stops

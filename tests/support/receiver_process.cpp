@@ -1,10 +1,33 @@
 #include "tests/support/receiver_process.h"
 
+#include <stdlib.h>
+
+#include <filesystem>
+
 #include "tests/support/net_client.h"
 
 namespace {
 
 constexpr milliseconds START_LIMIT{20000};
+
+// Home, data and settings folders of the test's receivers, removed when the test ends: no
+// receiver a test starts writes into the real user's folders.
+struct TemporaryHome {
+    std::filesystem::path path;
+    TemporaryHome() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quillmark-home-XXXXXX");
+        if (mkdtemp(pattern.data())) path = pattern;
+    }
+    ~TemporaryHome() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::filesystem::path& temporary_home() {
+    static TemporaryHome home;
+    return home.path;
+}
 constexpr int START_ATTEMPTS = 3;  // another program may grab the free port first
 
 }  // namespace
@@ -21,6 +44,10 @@ std::unique_ptr<ChildProcess> spawn_receiver(uint16_t port,
     // whoever runs the tests.
     std::map<std::string, std::string> variables = environment;
     variables.emplace("DISPLAY", "");
+    const std::filesystem::path& home = temporary_home();
+    variables.emplace("HOME", home.string());
+    variables.emplace("XDG_DATA_HOME", (home / "data").string());
+    variables.emplace("XDG_CONFIG_HOME", (home / "config").string());
     std::vector<std::string> argv = {QUILLMARK_RECEIVER_PATH, "--headless", "-p",
                                      std::to_string(port)};
     argv.insert(argv.end(), options.begin(), options.end());

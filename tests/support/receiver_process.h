@@ -18,8 +18,9 @@ struct ReceiverProcess {
 std::string listening_line(uint16_t port);
 
 // Starts `quillmark-receiver --headless -p <free port> <options>` and waits for its listening
-// line. DISPLAY is empty unless `environment` names one. Returns a ReceiverProcess without a
-// process when it did not come up.
+// line. DISPLAY is empty unless `environment` names one; HOME, XDG_DATA_HOME and
+// XDG_CONFIG_HOME are folders of the test's own unless it names them. Returns a ReceiverProcess
+// without a process when it did not come up.
 ReceiverProcess start_receiver_process(const std::map<std::string, std::string>& environment = {},
                                        const std::vector<std::string>& options = {});
 

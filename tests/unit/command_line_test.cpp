@@ -123,6 +123,19 @@ TEST(ParseCommandLine, BadTypingValuesRefuseTheStart) {
     EXPECT_EQ(parse({"--port", "x", "--key-delay", "5"}).error, "");
 }
 
+TEST(ParseCommandLine, JournalOptions) {
+    EXPECT_TRUE(parse({}).journal.enabled);
+    EXPECT_EQ(parse({}).journal.keep_days, 90u);
+    EXPECT_FALSE(parse({"--no-journal"}).journal.enabled);
+    EXPECT_EQ(parse({"--journal-days", "0"}).journal.keep_days, 0u) << "0 keeps every file";
+    EXPECT_EQ(parse({"--journal-days", "36500"}).journal.keep_days, 36500u);
+    const std::string rule = "--journal-days takes a whole number of days from 0 to 36500";
+    EXPECT_EQ(parse({"--journal-days", "36501"}).error, rule + ", not \"36501\"");
+    EXPECT_EQ(parse({"--journal-days", "-1"}).error, rule + ", not \"-1\"");
+    EXPECT_EQ(parse({"--journal-days", "7d"}).error, rule + ", not \"7d\"");
+    EXPECT_EQ(parse({"--journal-days"}).error, rule + ", but no value was given");
+}
+
 TEST(TypingSettingsLine, SaysInWordsWhatDiffersFromTypingAsUsual) {
     EXPECT_EQ(typing_settings_line({}), "");
     EXPECT_EQ(typing_settings_line({TypeMode::keys, SuffixKey::tab, 20, "", ""}),

@@ -42,8 +42,8 @@ TEST(WindowLayout, EveryIdentifierBelongsToExactlyOneControl) {
     for (const ControlLayout& layout : WINDOW_CONTROLS) {
         if (layout.id != 0) ids.insert(layout.id);
     }
-    for (int id = IDC_ADAPTER; id <= IDC_ABOUT; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
-    EXPECT_EQ(ids.size(), 13u);
+    for (int id = IDC_ADAPTER; id <= IDC_OPEN_BROWSER; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
+    EXPECT_EQ(ids.size(), 15u);
 }
 
 TEST(WindowLayout, LabelsAreStaticsWithoutIdentifier) {
@@ -67,7 +67,8 @@ TEST(WindowLayout, StyleWordsMatchTheDocumentedValues) {
     for (int id : {IDC_AUTO_TYPE, IDC_PRESS_ENTER, IDC_COPY_CLIPBOARD}) {
         EXPECT_EQ(control(id).style, 0x10003u) << id;
     }
-    for (int id : {IDC_COPY_URL, IDC_ALLOW_FIREWALL, IDC_APPLY_PORT, IDC_ABOUT, IDC_CLEAR_LOG}) {
+    for (int id : {IDC_COPY_URL, IDC_ALLOW_FIREWALL, IDC_APPLY_PORT, IDC_ABOUT, IDC_CLEAR_LOG,
+                   IDC_OPEN_JOURNAL, IDC_OPEN_BROWSER}) {
         EXPECT_EQ(control(id).style, 0x10000u) << id;
     }
     EXPECT_EQ(WINDOW_CONTROLS.back().style, 2u);  // the right-aligned credit

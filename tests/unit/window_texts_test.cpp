@@ -17,6 +17,11 @@ TEST(WindowTexts, FirewallRuleNamesAndOpensTheSamePort) {
               "action=allow protocol=TCP localport=65535");
 }
 
+TEST(WindowTexts, ReceiverPageIsOpenedOverLoopback) {
+    EXPECT_EQ(receiver_page_url(8080), "https://127.0.0.1:8080/receiver.html");
+    EXPECT_EQ(receiver_page_url(65535), "https://127.0.0.1:65535/receiver.html");
+}
+
 TEST(WindowTexts, LogLines) {
     EXPECT_EQ(firewall_log_line(1024), "Requested Windows Firewall rule for TCP port 1024.");
     EXPECT_EQ(copied_url_log_line("https://10.0.0.7:8080/?pc=x"),

@@ -8,7 +8,9 @@
 #include "core/version.h"
 #include "desktop/desktop.h"
 #include "net/endpoint.h"
+#include "platform/user_files.h"
 #include "receiver/receiver_state.h"
+#include "receiver/scan_journal.h"
 #include "server/server_start.h"
 #include "ui/port_text.h"
 #include "ui/window_layout.h"
@@ -58,6 +60,20 @@ void allow_firewall(HWND window, ReceiverState& state) {
     push_log_line(state, firewall_log_line(port));
 }
 
+// Shell's own result: above 32 when the program (Explorer, the browser) was started.
+void open_with_shell(HWND window, ReceiverState& state, const std::string& target) {
+    const std::u16string text = utf16_from_utf8(target);
+    const auto started = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(window, L"open", wide(text), nullptr, nullptr, SW_SHOWNORMAL));
+    if (started <= 32) push_log_line(state, "Could not open " + target);
+}
+
+void open_scan_journal(HWND window, ReceiverState& state) {
+    Result<std::filesystem::path> folder = scan_journal_folder();
+    if (!folder.ok()) return push_log_line(state, "Scan journal: " + folder.error());
+    open_with_shell(window, state, path_text(folder.value()));
+}
+
 void show_about(HWND window) {
     show_message_box(window, ABOUT_TEXT, about_caption(RECEIVER_VERSION), MB_ICONINFORMATION);
 }
@@ -93,6 +109,13 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             break;
         case IDC_ABOUT:
             show_about(window);
+            break;
+        case IDC_OPEN_JOURNAL:
+            open_scan_journal(window, *state);
+            break;
+        case IDC_OPEN_BROWSER:
+            open_with_shell(window, *state,
+                            receiver_page_url(state->port.load(std::memory_order_relaxed)));
             break;
     }
 }

@@ -4,7 +4,7 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { useBrowserSuite, waitForEngine, waitForLock, waitForText, textOf } from '../helpers/suite.js';
-import { storedHistory, blockReceiverDecoder, reportDecoderReady } from '../helpers/browser.js';
+import { storedHistory, blockReceiverDecoder, reportDecoderReady, PHONE } from '../helpers/browser.js';
 import { EAN13_TEXT } from '../helpers/clips.js';
 
 const suite = useBrowserSuite();
@@ -79,16 +79,39 @@ describe('About and receiver pages', () => {
     await page.waitForSelector('text=Tap to Scan');
   });
 
-  it('receiver page shows the HTTPS endpoint from the ping reply and "Reconnecting…"', T, async () => {
+  it('receiver page shows the HTTPS endpoint from the ping reply and "Listening on Wi-Fi"', T, async () => {
     const page = await suite.newPage();
     await page.goto(`${suite.origin}/receiver.html`);
     const ping = await page.evaluate(async () => (await fetch('/api/ping')).json());
     await waitForText(page, '#endpoint-url', `https://${ping.lanAddresses[0]}:${suite.receiver.port}/api/scan`);
-    // The receiver has no event stream, so the page keeps saying it is reconnecting.
-    await waitForText(page, '#rx-status', 'Reconnecting…');
+    await waitForText(page, '#rx-status', 'Listening on Wi-Fi');
+    assert.equal(await page.getAttribute('#rx-status', 'class'), 'pill pill-success');
     assert.equal(await page.isVisible('#rx-latest-card'), false);
     assert.equal(await textOf(page, '#rx-empty'), 'Waiting for scans from your phone…');
     await suite.screenshot(page, 'web-receiver.png');
+  });
+
+  it('receiver page lists a scan the moment it is posted, at desktop and phone width', T, async () => {
+    const page = await suite.newPage();
+    await page.setViewportSize({ width: 1280, height: 800 });
+    await page.goto(`${suite.origin}/receiver.html`);
+    await waitForText(page, '#rx-status', 'Listening on Wi-Fi');
+    const before = Number(await textOf(page, '#rx-count'));
+    const text = `LIVE-${Date.now()} "quoted", =1`;
+    // Posted as a phone would, from another page; the receiver page only listens.
+    const phone = await suite.newPage();
+    await phone.goto(`${suite.origin}/about.html`);
+    const reply = await phone.evaluate(async (body) => (await fetch('/api/scan', {
+      method: 'POST', headers: { 'content-type': 'application/json' }, body,
+    })).status, JSON.stringify({ text, format: 'EAN-13', confidence: 98, id: `live-${Date.now()}` }));
+    assert.equal(reply, 200);
+    await waitForText(page, '#rx-code', text, 1000);
+    assert.equal(await textOf(page, '#rx-count'), String(before + 1));
+    assert.equal(await textOf(page, '#rx-list .history-code'), text, 'the new scan is at the top');
+    assert.match(await textOf(page, '#rx-list .history-meta'), /^EAN-13 · 98% · \d\d:\d\d:\d\d$/);
+    await suite.screenshot(page, 'web-receiver-live-desktop.png');
+    await page.setViewportSize(PHONE);
+    await suite.screenshot(page, 'web-receiver-live-phone.png');
   });
 });
 
