@@ -32,6 +32,10 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             result.headless = true;
         } else if (argument == "--pairing-key") {
             result.pairing_key = true;
+        } else if (argument == "--new-pairing-key") {
+            result.pairing_key = result.new_pairing_key = true;
+        } else if (argument == "--ephemeral-identity") {
+            result.ephemeral_identity = true;
         } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
             if (!result.error.empty()) break;
         }
