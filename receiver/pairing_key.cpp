@@ -27,8 +27,9 @@ namespace {
 
 bool reads_as_pairing_key(std::string_view text) {
     return text.size() == base64url(std::string(PAIRING_KEY_BYTES, '\0')).size() &&
-           text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                  "0123456789-_") == std::string_view::npos;
+           text.find_first_not_of(
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+               "0123456789-_") == std::string_view::npos;
 }
 
 }  // namespace

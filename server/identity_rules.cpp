@@ -12,9 +12,8 @@
 namespace {
 
 constexpr PermittedRange RANGE_TABLE[] = {
-    {"10.0.0.0", "255.0.0.0"},      {"172.16.0.0", "255.240.0.0"},
-    {"192.168.0.0", "255.255.0.0"}, {"169.254.0.0", "255.255.0.0"},
-    {"100.64.0.0", "255.192.0.0"},  {"127.0.0.0", "255.0.0.0"},
+    {"10.0.0.0", "255.0.0.0"},      {"172.16.0.0", "255.240.0.0"}, {"192.168.0.0", "255.255.0.0"},
+    {"169.254.0.0", "255.255.0.0"}, {"100.64.0.0", "255.192.0.0"}, {"127.0.0.0", "255.0.0.0"},
     {"fc00::", "fe00::"},           {"fe80::", "ffc0::"},
 };
 
@@ -46,8 +45,8 @@ char lower(char c) {
 }
 
 bool equal_without_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Letters, digits, hyphens and dots, as a name constraint can hold (and its configuration text
@@ -95,8 +94,9 @@ std::string name_constraints_text(std::span<const std::string> dns_names) {
 bool name_permitted(std::string_view name, std::span<const std::string> dns_names) {
     if (reads_as_ip_address(name)) {
         const std::string address = address_bytes(name);
-        return std::any_of(PERMITTED_RANGES.begin(), PERMITTED_RANGES.end(),
-                           [&](const PermittedRange& range) { return address_in_range(address, range); });
+        return std::any_of(
+            PERMITTED_RANGES.begin(), PERMITTED_RANGES.end(),
+            [&](const PermittedRange& range) { return address_in_range(address, range); });
     }
     return reads_as_dns_name(name) &&
            std::any_of(dns_names.begin(), dns_names.end(),

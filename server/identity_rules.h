@@ -33,8 +33,8 @@ std::string name_constraints_text(std::span<const std::string> dns_names);
 bool name_permitted(std::string_view name, std::span<const std::string> dns_names);
 
 struct ServerCertificateNames {
-    std::vector<std::string> kept;       // in the order given
-    std::vector<std::string> left_out;   // outside the CA's constraints
+    std::vector<std::string> kept;      // in the order given
+    std::vector<std::string> left_out;  // outside the CA's constraints
 };
 
 // Splits the subject alternative names into those the local CA may sign for and the rest.
@@ -45,5 +45,4 @@ ServerCertificateNames server_certificate_names(std::span<const std::string> nam
 // more than 30 days to run.
 inline constexpr long long REUSE_MARGIN_SECONDS = 30LL * 24 * 60 * 60;
 bool server_certificate_reusable(std::span<const std::string> stored_names,
-                                 std::span<const std::string> wanted_names,
-                                 long long seconds_left);
+                                 std::span<const std::string> wanted_names, long long seconds_left);

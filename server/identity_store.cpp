@@ -147,7 +147,8 @@ Result<CertifiedKey> open_server_pair(const PairFiles& files, const CertifiedKey
         log.push_back(std::move(line.value()));
     }
     auto issued = issue_server_certificate(ca, names);
-    if (!issued.ok()) return Out::failure("Could not issue the server certificate: " + issued.error());
+    if (!issued.ok())
+        return Out::failure("Could not issue the server certificate: " + issued.error());
     if (Status stored = store_pair(files, issued.value()); !stored.ok()) {
         return Out::failure(stored.error());
     }

@@ -72,8 +72,8 @@ Result<CertifiedKey> new_local_ca(const std::string& host_name) {
     using Out = Result<CertifiedKey>;
     auto key = new_p256_key();
     if (!key.ok()) return Out::failure(key.error());
-    X509Ptr cert =
-        new_certificate(local_ca_common_name(host_name), nullptr, key.value().get(), CA_VALID_SECONDS);
+    X509Ptr cert = new_certificate(local_ca_common_name(host_name), nullptr, key.value().get(),
+                                   CA_VALID_SECONDS);
     if (!cert) return Out::failure(take_openssl_error_text());
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
@@ -124,7 +124,8 @@ std::vector<std::string> ca_permitted_dns_names(X509* ca) {
         X509_get_ext_d2i(ca, NID_name_constraints, nullptr, nullptr)));
     if (!constraints || !constraints->permittedSubtrees) return names;
     for (int i = 0; i < sk_GENERAL_SUBTREE_num(constraints->permittedSubtrees); ++i) {
-        const GENERAL_NAME* base = sk_GENERAL_SUBTREE_value(constraints->permittedSubtrees, i)->base;
+        const GENERAL_NAME* base =
+            sk_GENERAL_SUBTREE_value(constraints->permittedSubtrees, i)->base;
         if (base->type != GEN_DNS) continue;
         const ASN1_IA5STRING* dns = base->d.dNSName;
         names.emplace_back(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
@@ -141,8 +142,9 @@ std::vector<std::string> certificate_names(X509* certificate) {
     for (int i = 0; i < sk_GENERAL_NAME_num(list.get()); ++i) {
         const GENERAL_NAME* name = sk_GENERAL_NAME_value(list.get(), i);
         if (name->type == GEN_DNS) {
-            names.emplace_back(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
-                               static_cast<size_t>(ASN1_STRING_length(name->d.dNSName)));
+            names.emplace_back(
+                reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                static_cast<size_t>(ASN1_STRING_length(name->d.dNSName)));
         } else if (name->type == GEN_IPADD) {
             names.push_back(address_text(ASN1_STRING_get0_data(name->d.iPAddress),
                                          ASN1_STRING_length(name->d.iPAddress)));

@@ -6,6 +6,7 @@
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
 #include "server/embedded_assets.h"
+#include "server/trust_routes.h"
 
 namespace {
 
@@ -73,6 +74,9 @@ HttpResponse route_request(const HttpRequest& request, ReceiverState& state) {
         return scan_response(request.body, state);
     }
     if (request.method == "GET") {
+        if (std::optional<HttpResponse> trust = trust_response(request.path, state)) {
+            return std::move(*trust);
+        }
         if (const EmbeddedAsset* asset = find_embedded_asset(request.path)) {
             return {"200 OK", std::string(asset->content_type), std::string(asset->bytes),
                     asset->cache_control};
