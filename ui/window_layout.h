@@ -23,6 +23,7 @@ inline constexpr int IDC_CLEAR_LOG = 110;
 inline constexpr int IDC_LOG = 111;
 inline constexpr int IDC_STATUS = 112;
 inline constexpr int IDC_ABOUT = 113;
+inline constexpr int IDC_TRUST_HINT = 114;  // empty without a lasting identity
 
 // Win32 style bits under names of their own (the Windows headers define the originals as
 // macros); the Win32 build checks each against its header.
@@ -80,7 +81,7 @@ inline constexpr uint32_t PUSH_BUTTON_STYLE = STYLE_WS_TABSTOP;
 inline constexpr uint32_t CHECK_BOX_STYLE = STYLE_BS_AUTOCHECKBOX | STYLE_WS_TABSTOP;
 
 // In creation order.
-inline constexpr std::array<ControlLayout, 18> WINDOW_CONTROLS{{
+inline constexpr std::array<ControlLayout, 19> WINDOW_CONTROLS{{
     // Without SS_NOPREFIX the "&" would vanish and underline the blank after it.
     {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20,
      STYLE_SS_NOPREFIX, 0},
@@ -108,6 +109,7 @@ inline constexpr std::array<ControlLayout, 18> WINDOW_CONTROLS{{
      STYLE_ES_MULTILINE | STYLE_ES_AUTOVSCROLL | STYLE_ES_READONLY | STYLE_WS_VSCROLL |
          STYLE_WS_BORDER,
      STYLE_WS_EX_CLIENTEDGE},
+    {"STATIC", "", IDC_TRUST_HINT, 20, 395, 713, 16, STYLE_SS_NOPREFIX, 0},
     {"STATIC", "", IDC_STATUS, 20, 412, 495, 22, 0, 0},
     {"STATIC", "Powered by Brackenfold", 0, 520, 412, 213, 22, STYLE_SS_RIGHT, 0},
 }};

@@ -17,3 +17,11 @@ std::string copied_url_log_line(std::string_view url) {
 std::string about_caption(std::string_view version) {
     return "About Quillmark " + std::string(version);
 }
+
+std::string about_text(std::string_view ca_fingerprint) {
+    std::string text(ABOUT_TEXT);
+    if (!ca_fingerprint.empty()) {
+        text += "\r\n\r\nQuillmark local CA, SHA-256 fingerprint:\r\n" + std::string(ca_fingerprint);
+    }
+    return text;
+}

@@ -58,8 +58,9 @@ void allow_firewall(HWND window, ReceiverState& state) {
     push_log_line(state, firewall_log_line(port));
 }
 
-void show_about(HWND window) {
-    show_message_box(window, ABOUT_TEXT, about_caption(RECEIVER_VERSION), MB_ICONINFORMATION);
+void show_about(HWND window, const ReceiverState& state) {
+    show_message_box(window, about_text(state.ca_fingerprint), about_caption(RECEIVER_VERSION),
+                     MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -92,7 +93,7 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             set_control_text(window, IDC_LOG, "");
             break;
         case IDC_ABOUT:
-            show_about(window);
+            show_about(window, *state);
             break;
     }
 }
