@@ -43,7 +43,8 @@ std::string web_manifest_text(std::string_view pairing) {
 std::string app_shell_text(std::string_view version) {
     std::string files;
     const auto add = [&files](std::string_view path) {
-        files += (files.empty() ? "" : ",") + json_quote(path);
+        if (!files.empty()) files += ',';
+        files += json_quote(path);
     };
     for (const EmbeddedAsset& asset : EMBEDDED_ASSETS) add(asset.path);
     for (const EmbeddedAsset& asset : DECODER_ASSETS) add(asset.path);

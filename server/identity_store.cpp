@@ -73,7 +73,8 @@ Result<std::string> set_pair_aside(const PairFiles& files) {
         if (!file_exists(*file)) continue;
         auto moved = set_file_aside(*file);
         if (!moved.ok()) return Result<std::string>::failure(moved.error());
-        names += (names.empty() ? "" : ", ") + path_text(moved.value().filename());
+        if (!names.empty()) names += ", ";
+        names += path_text(moved.value().filename());
     }
     return names;
 }
