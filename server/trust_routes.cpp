@@ -41,7 +41,7 @@ std::string uuid_from_fingerprint(std::string_view fingerprint, size_t offset) {
     for (char c : fingerprint) {
         if (c != ':') hex += c;
     }
-    hex = hex.substr(offset, 32);
+    hex = offset < hex.size() ? hex.substr(offset, 32) : std::string();
     if (hex.size() < 32) hex.resize(32, '0');
     return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
            hex.substr(16, 4) + "-" + hex.substr(20, 12);
