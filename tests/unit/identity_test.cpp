@@ -196,6 +196,12 @@ size_t files_set_aside(const std::filesystem::path& folder) {
     return count;
 }
 
+// The one line an open logged, by its start and end (a time stamp sits between).
+void expect_one_line(const Names& log, const std::string& start, const std::string& end) {
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_TRUE(log[0].starts_with(start) && log[0].ends_with(end)) << log[0];
+}
+
 TEST(IdentityStore, BadFilesAreSetAsideAndReplaced) {
     TemporaryFolder home;
     const std::filesystem::path folder = home.path / "identity";
@@ -205,15 +211,11 @@ TEST(IdentityStore, BadFilesAreSetAsideAndReplaced) {
     // A broken server key: the same CA issues a new server certificate.
     overwrite(folder / SERVER_KEY_FILE, "not a key");
     const Opened reissued = open_identity(folder, names);
-    ASSERT_EQ(reissued.log.size(), 1u);
-    EXPECT_EQ(reissued.log[0].rfind("Identity file " + path_text(folder / SERVER_KEY_FILE) +
-                                        " is not a private key (kept as server.crt.bad-",
-                                    0),
-              0u)
-        << reissued.log[0];
+    expect_one_line(reissued.log,
+                    "Identity file " + path_text(folder / SERVER_KEY_FILE) +
+                        " is not a private key (kept as server.crt.bad-",
+                    "): issuing a new server certificate");
     EXPECT_NE(reissued.log[0].find(", server.key.bad-"), std::string::npos) << reissued.log[0];
-    EXPECT_TRUE(reissued.log[0].ends_with("): issuing a new server certificate"))
-        << reissued.log[0];
     EXPECT_EQ(reissued.identity.ca_certificate_der, first.identity.ca_certificate_der);
     EXPECT_NE(reissued.identity.server_certificate_pem, first.identity.server_certificate_pem);
     EXPECT_EQ(files_set_aside(folder), 2u);
@@ -222,28 +224,26 @@ TEST(IdentityStore, BadFilesAreSetAsideAndReplaced) {
     const std::string ca_pem = read_whole_file(folder / CA_CERTIFICATE_FILE).value();
     overwrite(folder / CA_CERTIFICATE_FILE, ca_pem.substr(0, ca_pem.size() / 2));
     const Opened remade = open_identity(folder, names);
-    ASSERT_EQ(remade.log.size(), 1u);
-    EXPECT_EQ(remade.log[0].rfind("Identity file " + path_text(folder / CA_CERTIFICATE_FILE) +
-                                      " is not a certificate (kept as ca.crt.bad-",
-                                  0),
-              0u)
-        << remade.log[0];
-    EXPECT_TRUE(remade.log[0].ends_with("): making a new local CA")) << remade.log[0];
+    expect_one_line(remade.log,
+                    "Identity file " + path_text(folder / CA_CERTIFICATE_FILE) +
+                        " is not a certificate (kept as ca.crt.bad-",
+                    "): making a new local CA");
     EXPECT_NE(remade.identity.ca_certificate_der, first.identity.ca_certificate_der);
     EXPECT_EQ(files_set_aside(folder), 4u);
 
     // A CA key without its certificate, and a key that belongs to another certificate.
     std::filesystem::remove(folder / CA_CERTIFICATE_FILE);
     const Opened missing = open_identity(folder, names);
-    ASSERT_EQ(missing.log.size(), 1u);
-    EXPECT_NE(missing.log[0].find(path_text(folder / CA_CERTIFICATE_FILE) + " is missing"),
-              std::string::npos)
-        << missing.log[0];
+    expect_one_line(missing.log,
+                    "Identity file " + path_text(folder / CA_CERTIFICATE_FILE) +
+                        " is missing (kept as ca.key.bad-",
+                    "): making a new local CA");
     overwrite(folder / CA_KEY_FILE, read_whole_file(folder / SERVER_KEY_FILE).value());
     const Opened mismatched = open_identity(folder, names);
-    ASSERT_EQ(mismatched.log.size(), 1u);
-    EXPECT_NE(mismatched.log[0].find("ca.crt does not match its key"), std::string::npos)
-        << mismatched.log[0];
+    expect_one_line(mismatched.log,
+                    "Identity file " + path_text(folder / CA_CERTIFICATE_FILE) +
+                        " does not match its key (kept as ca.crt.bad-",
+                    "): making a new local CA");
     X509Ptr leaf = server_certificate(mismatched.identity);
     ASSERT_TRUE(leaf);
     auto ca = certificate_from_pem(read_whole_file(folder / CA_CERTIFICATE_FILE).value());
