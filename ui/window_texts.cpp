@@ -21,7 +21,8 @@ std::string about_caption(std::string_view version) {
 std::string about_text(std::string_view ca_fingerprint) {
     std::string text(ABOUT_TEXT);
     if (!ca_fingerprint.empty()) {
-        text += "\r\n\r\nQuillmark local CA, SHA-256 fingerprint:\r\n" + std::string(ca_fingerprint);
+        text +=
+            "\r\n\r\nQuillmark local CA, SHA-256 fingerprint:\r\n" + std::string(ca_fingerprint);
     }
     return text;
 }
