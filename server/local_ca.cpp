@@ -1,7 +1,5 @@
 #include "server/local_ca.h"
 
-#include <ctime>
-
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>

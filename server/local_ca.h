@@ -34,9 +34,9 @@ std::string canonical_name(const std::string& name);
 // Seconds from now until the certificate expires (negative once it has).
 long long seconds_left(X509* certificate);
 
-// True when `certificate` is a CA certificate whose key is `key`, or a certificate signed by
-// `issuer`'s key whose own key is `key`.
+// True for a CA certificate with the key that belongs to it.
 bool ca_key_matches(const CertifiedKey& ca);
+// True when `ca`'s key signed the issued certificate and the issued key belongs to it.
 bool issued_by(const CertifiedKey& issued, const CertifiedKey& ca);
 
 // SHA-256 of the DER certificate as upper-case hex pairs joined by colons.
