@@ -51,7 +51,10 @@ std::string address_text(const unsigned char* bytes, int length) {
     static constexpr char HEX[] = "0123456789abcdef";
     std::string text;
     if (length == 4) {
-        for (int i = 0; i < 4; ++i) text += (i ? "." : "") + std::to_string(bytes[i]);
+        for (int i = 0; i < 4; ++i) {
+            if (i) text += '.';
+            text += std::to_string(bytes[i]);
+        }
     } else {
         for (int i = 0; i < length; i += 2) {
             if (i) text += ':';
