@@ -1,6 +1,8 @@
 #include "app/startup.h"
 
 #include <chrono>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -8,15 +10,39 @@
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
 #include "receiver/scan_journal.h"
+#include "server/lasting_identity.h"
 #include "server/open_file_limit.h"
 #include "server/server_start.h"
+
+namespace {
+
+// The lasting identity's folder once its certificates are in the state; nullopt when it
+// cannot be kept (this run then makes its own self-signed certificate, as with
+// --ephemeral-identity).
+std::optional<std::filesystem::path> open_identity(ReceiverState& state) {
+    Result<std::filesystem::path> folder = identity_folder();
+    Status adopted = folder.ok() ? adopt_lasting_identity(state, folder.value())
+                                 : Status::failure(folder.error());
+    if (adopted.ok()) return folder.value();
+    push_log_line(state, "Could not keep a lasting identity (" + adopted.error() +
+                             "): this run uses a new self-signed certificate");
+    return std::nullopt;
+}
+
+}  // namespace
 
 std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
                                               std::FILE* headless_output) {
     auto state = new_receiver_state(command_line.settings, list_lan_adapters());
     state->log_output = headless_output;
+    std::optional<std::filesystem::path> folder;
+    if (!command_line.ephemeral_identity) folder = open_identity(*state);
     if (command_line.pairing_key) {
-        Result<std::string> key = new_pairing_key();
+        std::vector<std::string> log;
+        Result<std::string> key =
+            folder ? stored_pairing_key(*folder, command_line.new_pairing_key, log)
+                   : new_pairing_key();
+        for (std::string& line : log) push_log_line(*state, std::move(line));
         if (!key.ok()) {
             push_log_line(*state, key.error());  // never serve unguarded when a key was asked
             return state;
@@ -41,6 +67,9 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
 void print_pairing_banner(ReceiverState& state, std::FILE* output, QrTextColours colours) {
     std::string url = pairing_url(state);
     std::string text = "Pairing URL: " + url + "\n";
+    if (std::string hint = trust_hint(state); !hint.empty()) {
+        text += hint + "\nLocal CA fingerprint (SHA-256): " + state.ca_fingerprint + "\n";
+    }
     Result<QrGrid> code = encode_qr(url);
     if (code.ok()) {
         text += "Open it on the phone by scanning this code with its camera:\n" +

@@ -1,7 +1,7 @@
 // quillmark-bench: the measuring half of scripts/run_benchmarks.sh.
 //   quillmark-bench free-port
 //   quillmark-bench latency scan|ping PORT WARM_UP COUNT
-//   quillmark-bench start-time RECEIVER PORT RUNS
+//   quillmark-bench start-time RECEIVER PORT RUNS [stored|new|ephemeral]
 //   quillmark-bench idle-hold PORT COUNT RECEIVER_PID
 //   quillmark-bench link PORT ROUND_TRIP_MS WARM_UP COUNT
 #include <csignal>
@@ -21,7 +21,7 @@ int usage() {
     std::fputs(
         "usage: quillmark-bench free-port\n"
         "       quillmark-bench latency scan|ping PORT WARM_UP COUNT\n"
-        "       quillmark-bench start-time RECEIVER PORT RUNS\n"
+        "       quillmark-bench start-time RECEIVER PORT RUNS [stored|new|ephemeral]\n"
         "       quillmark-bench idle-hold PORT COUNT RECEIVER_PID\n"
         "       quillmark-bench link PORT ROUND_TRIP_MS WARM_UP COUNT\n",
         stderr);
@@ -55,9 +55,18 @@ int main(int argc, char** argv) {
                                       port_argument(argv[3]), std::atoi(argv[4]),
                                       std::atoi(argv[5]), stdout));
     }
-    if (command == "start-time" && argc == 5) {
-        return report(
-            measure_start_time(argv[2], port_argument(argv[3]), std::atoi(argv[4]), stdout));
+    if (command == "start-time" && (argc == 5 || argc == 6)) {
+        const std::string identity = argc == 6 ? argv[5] : "stored";
+        StartCase start_case = StartCase::stored_identity;
+        if (identity == "new") {
+            start_case = StartCase::new_identity;
+        } else if (identity == "ephemeral") {
+            start_case = StartCase::ephemeral_identity;
+        } else if (identity != "stored") {
+            return usage();
+        }
+        return report(measure_start_time(argv[2], port_argument(argv[3]), std::atoi(argv[4]),
+                                         start_case, stdout));
     }
     if (command == "idle-hold" && argc == 5 && std::atoi(argv[3]) > 0) {
         return report(measure_idle_hold(port_argument(argv[2]), std::atoi(argv[3]),

@@ -58,6 +58,10 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             result.journal.enabled = false;
         } else if (argument == "--journal-days") {
             if (!parse_journal_days(arguments, i, result.journal.keep_days, result.error)) break;
+        } else if (argument == "--new-pairing-key") {
+            result.pairing_key = result.new_pairing_key = true;
+        } else if (argument == "--ephemeral-identity") {
+            result.ephemeral_identity = true;
         } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
             if (!result.error.empty()) break;
         }

@@ -20,9 +20,11 @@ struct ReceiverSettings {
 struct CommandLine {
     ReceiverSettings settings;
     bool headless = false;
-    std::string error;         // a bad typing option's value: the receiver must not start
-    bool pairing_key = false;  // --pairing-key: scans must carry the key of this start
-    JournalOptions journal;    // --no-journal, --journal-days
+    std::string error;                // a bad typing option's value: the receiver must not start
+    bool pairing_key = false;         // --pairing-key: scans must carry the key of this start
+    bool new_pairing_key = false;     // --new-pairing-key: a new stored key (implies the above)
+    bool ephemeral_identity = false;  // --ephemeral-identity: nothing read or written
+    JournalOptions journal;           // --no-journal, --journal-days
 };
 
 // Arguments without the program path. Unknown options and bad port values are ignored; a bad

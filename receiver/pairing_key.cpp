@@ -6,7 +6,10 @@
 #include <openssl/crypto.h>
 
 #include "core/text_codes.h"
+#include "platform/file_aside.h"
+#include "platform/file_lock.h"
 #include "platform/secure_random.h"
+#include "platform/user_files.h"
 #include "receiver/receiver_state.h"
 
 Result<std::string> new_pairing_key() {
@@ -17,6 +20,42 @@ Result<std::string> new_pairing_key() {
     std::string key =
         base64url(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     OPENSSL_cleanse(bytes.data(), bytes.size());
+    return key;
+}
+
+namespace {
+
+bool reads_as_pairing_key(std::string_view text) {
+    return text.size() == base64url(std::string(PAIRING_KEY_BYTES, '\0')).size() &&
+           text.find_first_not_of(
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+               "0123456789-_") == std::string_view::npos;
+}
+
+}  // namespace
+
+Result<std::string> stored_pairing_key(const std::filesystem::path& folder, bool renew,
+                                       std::vector<std::string>& log) {
+    using Out = Result<std::string>;
+    if (Status made = make_private_folder(folder); !made.ok()) return Out::failure(made.error());
+    // The identity's lock: two receivers started at once agree on one key.
+    Result<FileLock> lock = lock_file(folder / IDENTITY_LOCK_FILE);
+    if (!lock.ok()) return Out::failure(lock.error());
+    const std::filesystem::path file = folder / PAIRING_KEY_FILE;
+    std::error_code error;
+    if (!renew && std::filesystem::exists(file, error)) {
+        Result<std::string> stored = read_whole_file(file);
+        if (stored.ok() && reads_as_pairing_key(stored.value())) return stored;
+        auto aside = set_file_aside(file);
+        if (!aside.ok()) return Out::failure(aside.error());
+        log.push_back("Identity file " + path_text(file) + " holds no pairing key (kept as " +
+                      path_text(aside.value().filename()) + "): making a new one");
+    }
+    Result<std::string> key = new_pairing_key();
+    if (!key.ok()) return key;
+    if (Status written = write_file_atomically(file, key.value()); !written.ok()) {
+        return Out::failure("Could not keep the pairing key: " + written.error());
+    }
     return key;
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/result.h"
 
@@ -16,6 +18,16 @@ inline constexpr size_t PAIRING_KEY_BYTES = 16;  // 128 bits
 // A fresh key: PAIRING_KEY_BYTES from the system's secure random source in base64url without
 // padding (22 characters, each of them safe in a URL as it is).
 Result<std::string> new_pairing_key();
+
+// The key kept in `folder` (file "pairing-key", beside the lasting identity), so that a paired
+// phone stays paired across restarts. A missing or malformed one (a malformed file is set
+// aside with a line in `log`) is replaced by a new key, as is any with `renew`.
+inline constexpr const char* PAIRING_KEY_FILE = "pairing-key";
+// Held while a receiver opens the identity folder, so that two started at once make one CA
+// and one key.
+inline constexpr const char* IDENTITY_LOCK_FILE = "lock";
+Result<std::string> stored_pairing_key(const std::filesystem::path& folder, bool renew,
+                                       std::vector<std::string>& log);
 
 // Whether `given` is the key, in a time that does not depend on where the two differ.
 bool pairing_key_matches(std::string_view key, std::string_view given);

@@ -56,3 +56,10 @@ std::string pairing_url(ReceiverState& state) {
     return pairing_url_for(selected_lan_ip(state), state.port.load(std::memory_order_relaxed),
                            state.pairing_key);
 }
+
+std::string trust_hint(ReceiverState& state) {
+    if (state.ca_fingerprint.empty()) return {};
+    return "Phones: open https://" + selected_lan_ip(state) + ":" +
+           std::to_string(state.port.load(std::memory_order_relaxed)) +
+           "/trust.html once to stop certificate warnings";
+}

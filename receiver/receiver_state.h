@@ -51,6 +51,13 @@ struct ReceiverState {
     // With --pairing-key, the key every scan must carry; empty when none is asked. Set once at
     // start-up, before the server starts.
     std::string pairing_key;
+    // The lasting identity, set once at start-up before the server starts: the server
+    // certificate and key every start serves, and the local CA's certificate (DER) that
+    // phones install. All empty with --ephemeral-identity: each start makes its own.
+    std::string tls_certificate_pem;
+    std::string tls_key_pem;
+    std::string ca_certificate;
+    std::string ca_fingerprint;  // SHA-256 of ca_certificate, "AB:CD:..."
     // One "wrong pairing key" line per client address per 10 s.
     LogThrottle refused_scan_log{std::chrono::seconds(10)};
 
@@ -84,3 +91,7 @@ std::string selected_lan_ip(ReceiverState& state);
 // a pairing key the endpoint carries it ("/api/scan?key=..."). Computed afresh on every call,
 // so it follows the adapter choice and the port at once.
 std::string pairing_url(ReceiverState& state);
+
+// "Phones: open https://{ip}:{port}/trust.html once to stop certificate warnings" with a
+// lasting identity; empty without one.
+std::string trust_hint(ReceiverState& state);

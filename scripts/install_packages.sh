@@ -6,9 +6,9 @@ set -euo pipefail
 # The builds need npm: they install the scanner page's decoder from decoder/package-lock.json.
 packages_for() {
     case "$1" in
-        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools libx11-dev libxtst-dev nodejs npm" ;;
+        build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools libx11-dev libxtst-dev librsvg2-bin nodejs npm" ;;
         e2e) echo "curl openssl zbar-tools procps xvfb xclip x11-xkb-utils" ;;
-        web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core" ;;
+        web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core libnss3-tools" ;;
         windows) echo "nodejs npm g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2" ;;
         bench) echo "nginx-light wrk openssl curl" ;;
         # clang's libFuzzer and sanitizer runtimes; llvm brings llvm-symbolizer for stack traces.

@@ -4,7 +4,8 @@
 #      serving the same reply (wrk with "Connection: close");
 #   2. scan POST latency p50/p99, a new TLS connection per scan, one after the other, with
 #      GET /api/ping latency on nginx and on the receiver as a control for machine noise;
-#   3. start time, from process start to the listening line (key and certificate included);
+#   3. start time, from process start to the listening line (key and certificate included):
+#      with a stored identity, with a new one each run, and with --ephemeral-identity;
 #   4. scan POST latency with typing and the clipboard on an X display of its own (Xvfb), against
 #      the same latency without a display (2.): the cost of typing a 13-digit EAN plus Enter;
 #   5. CPU time of an idle receiver with no clients over IDLE_SECONDS, from /proc/PID/stat;
@@ -45,7 +46,8 @@ receiver=$build/quillmark-receiver
 bench=$build/bench/quillmark-bench
 
 work=$(mktemp -d)
-# The receivers' data and settings folders are the run's own, never the user's.
+# The receivers' data (identity, journal) and settings folders are the run's own, never the
+# user's.
 export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 pids=()
 cleanup() {
@@ -270,10 +272,15 @@ if chrt -f 10 true 2>/dev/null; then
 fi
 
 # --- 3. start time, with nothing else of ours running --------------------------------------
-start=$($bench start-time "$receiver" "$($bench free-port)" $START_RUNS)
+# With the identity the earlier receivers stored, with a new one each run, and with none kept.
+start=$($bench start-time "$receiver" "$($bench free-port)" $START_RUNS stored)
 start_median=$(awk '/^start_median_ms/ { print $2 }' <<<"$start")
 start_min=$(awk '/^start_min_ms/ { print $2 }' <<<"$start")
 start_max=$(awk '/^start_max_ms/ { print $2 }' <<<"$start")
+start_new=$($bench start-time "$receiver" "$($bench free-port)" $START_RUNS new |
+    awk '/^start_median_ms/ { print $2 }')
+start_ephemeral=$($bench start-time "$receiver" "$($bench free-port)" $START_RUNS ephemeral |
+    awk '/^start_median_ms/ { print $2 }')
 
 # --- 4. typing under Xvfb -----------------------------------------------------------------
 Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
@@ -378,6 +385,8 @@ printf '  scan POST on kept connections: receiver %s scans/s, nginx (keep-alive,
     "$kept_receiver_sps" "$kept_nginx_sps" "$kept_ratio"
 printf '  start to listening line over %s runs: median %s ms (min %s, max %s)  [<= 20 ms: %s]\n' \
     "$START_RUNS" "$start_median" "$start_min" "$start_max" "$(verdict "$start_median" "<=" 20)"
+printf '    (stored identity); a new identity each run: median %s ms; --ephemeral-identity: median %s ms\n' \
+    "$start_new" "$start_ephemeral"
 printf '  scan POST latency typed and copied on Xvfb (13-digit EAN + Enter): p50 %s ms, p99 %s ms, max %s ms\n' \
     "$typed_p50" "$typed_p99" "$typed_max"
 printf '    typing cost at p50: %s ms (ratio typed/untyped %s)\n' "$typing_ms" "$typing_ratio"

@@ -6,7 +6,9 @@
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
 #include "receiver/scan_journal.h"
+#include "server/app_routes.h"
 #include "server/embedded_assets.h"
+#include "server/trust_routes.h"
 
 namespace {
 
@@ -92,6 +94,10 @@ HttpResponse route_request(const HttpRequest& request, ReceiverState& state) {
         return scan_response(request, state);
     }
     if (request.method == "GET") {
+        if (std::optional<HttpResponse> trust = trust_response(request.path, state)) {
+            return std::move(*trust);
+        }
+        if (std::optional<HttpResponse> app = app_response(request)) return std::move(*app);
         if (const EmbeddedAsset* asset = find_embedded_asset(request.path)) {
             return {"200 OK", std::string(asset->content_type), std::string(asset->bytes),
                     asset->cache_control};

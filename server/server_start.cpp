@@ -81,6 +81,9 @@ Status start_server(std::shared_ptr<ReceiverState> state) {
         loop->post([loop, shared] { loop->watch_listener(shared); });
     }
     push_log_line(*state, "HTTPS listening on 0.0.0.0:" + std::to_string(port) +
-                              ". On phone, accept the self-signed certificate once.");
+                              (state->ca_fingerprint.empty()
+                                   ? ". On phone, accept the self-signed certificate once."
+                                   : ". Phones that trust the Quillmark local CA connect "
+                                     "without a warning."));
     return Status::success();
 }

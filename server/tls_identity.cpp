@@ -12,6 +12,8 @@
 
 #include "net/endpoint.h"
 #include "receiver/receiver_state.h"
+#include "server/certificate_parts.h"
+#include "server/local_ca.h"
 #include "server/openssl_handles.h"
 
 void SslContextFree::operator()(ssl_ctx_st* context) const {
@@ -42,16 +44,6 @@ constexpr const char* TLS13_CIPHER_SUITES =
 constexpr const char* KEY_EXCHANGE_GROUPS = "X25519:P-256:P-384";
 
 constexpr std::string_view ALPN_HTTP_1_1 = "http/1.1";
-
-using X509Ptr = OpenSslPtr<X509, X509_free>;
-using EvpPkeyPtr = OpenSslPtr<EVP_PKEY, EVP_PKEY_free>;
-using GeneralNamesPtr = OpenSslPtr<GENERAL_NAMES, GENERAL_NAMES_free>;
-using GeneralNamePtr = OpenSslPtr<GENERAL_NAME, GENERAL_NAME_free>;
-using Asn1OctetStringPtr = OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
-using Asn1Ia5StringPtr = OpenSslPtr<ASN1_IA5STRING, ASN1_IA5STRING_free>;
-using X509ExtensionPtr = OpenSslPtr<X509_EXTENSION, X509_EXTENSION_free>;
-using BignumPtr = OpenSslPtr<BIGNUM, BN_free>;
-using SslContextPtr = std::unique_ptr<SSL_CTX, SslContextFree>;
 
 bool is_ascii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
@@ -100,6 +92,8 @@ GeneralNamePtr new_general_name(int type, ASN1_STRING* value) {
     return name;
 }
 
+}  // namespace
+
 // Subject alternative names in list order: IP entries for addresses, DNS names otherwise.
 Result<GeneralNamesPtr> new_san_extension_value(const std::vector<std::string>& names) {
     using Out = Result<GeneralNamesPtr>;
@@ -146,6 +140,8 @@ bool set_random_serial(X509* cert) {
     return serial && BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) &&
            BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert));
 }
+
+namespace {
 
 bool set_subject_and_validity(X509* cert) {
     X509_NAME* name = X509_get_subject_name(cert);
@@ -198,6 +194,8 @@ int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
     return SSL_TLSEXT_ERR_ALERT_FATAL;
 }
 
+}  // namespace
+
 Result<SslContextPtr> new_server_context(X509* cert, EVP_PKEY* key) {
     SslContextPtr context(SSL_CTX_new(TLS_server_method()));
     const bool ready = context && SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) &&
@@ -219,6 +217,26 @@ Result<SslContextPtr> new_server_context(X509* cert, EVP_PKEY* key) {
                                            SSL_OP_PRIORITIZE_CHACHA);
     SSL_CTX_set_alpn_select_cb(context.get(), select_alpn, nullptr);
     return context;
+}
+
+namespace {
+
+// The stored server certificate and key that start-up put into the state.
+Result<std::shared_ptr<const TlsServerConfig>> build_lasting_tls_config(ReceiverState& state) {
+    using Out = Result<std::shared_ptr<const TlsServerConfig>>;
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    ERR_clear_error();
+    auto cert = certificate_from_pem(state.tls_certificate_pem);
+    auto key = key_from_pem(state.tls_key_pem);
+    if (!cert.ok() || !key.ok()) {
+        return Out::failure("Failed to build TLS config: " +
+                            (cert.ok() ? key.error() : cert.error()));
+    }
+    auto context = new_server_context(cert.value().get(), key.value().get());
+    if (!context.ok()) return Out::failure("Failed to build TLS config: " + context.error());
+    auto config = std::make_shared<TlsServerConfig>();
+    config->context = std::move(context.value());
+    return std::shared_ptr<const TlsServerConfig>(std::move(config));
 }
 
 std::vector<AdapterEntry> snapshot_adapters(ReceiverState& state) {
@@ -245,6 +263,7 @@ std::vector<std::string> tls_san_names(const std::string& host_name,
 
 Result<std::shared_ptr<const TlsServerConfig>> build_tls_config(ReceiverState& state) {
     using Out = Result<std::shared_ptr<const TlsServerConfig>>;
+    if (!state.tls_certificate_pem.empty()) return build_lasting_tls_config(state);
     const std::vector<AdapterEntry> adapters = snapshot_adapters(state);
     // The event loops use OpenSSL until the process ends; its clean-up at exit would free
     // the library's locks under them.

@@ -25,6 +25,7 @@ inline constexpr int IDC_STATUS = 112;
 inline constexpr int IDC_ABOUT = 113;
 inline constexpr int IDC_OPEN_JOURNAL = 114;
 inline constexpr int IDC_OPEN_BROWSER = 115;
+inline constexpr int IDC_TRUST_HINT = 116;  // empty without a lasting identity
 
 // Win32 style bits under names of their own (the Windows headers define the originals as
 // macros); the Win32 build checks each against its header.
@@ -82,7 +83,7 @@ inline constexpr uint32_t PUSH_BUTTON_STYLE = STYLE_WS_TABSTOP;
 inline constexpr uint32_t CHECK_BOX_STYLE = STYLE_BS_AUTOCHECKBOX | STYLE_WS_TABSTOP;
 
 // In creation order.
-inline constexpr std::array<ControlLayout, 20> WINDOW_CONTROLS{{
+inline constexpr std::array<ControlLayout, 21> WINDOW_CONTROLS{{
     // Without SS_NOPREFIX the "&" would vanish and underline the blank after it.
     {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20,
      STYLE_SS_NOPREFIX, 0},
@@ -112,6 +113,7 @@ inline constexpr std::array<ControlLayout, 20> WINDOW_CONTROLS{{
      STYLE_WS_EX_CLIENTEDGE},
     {"BUTTON", "Open scan journal", IDC_OPEN_JOURNAL, 318, 354, 150, 28, PUSH_BUTTON_STYLE, 0},
     {"BUTTON", "Open in browser", IDC_OPEN_BROWSER, 478, 354, 130, 28, PUSH_BUTTON_STYLE, 0},
+    {"STATIC", "", IDC_TRUST_HINT, 20, 395, 713, 16, STYLE_SS_NOPREFIX, 0},
     {"STATIC", "", IDC_STATUS, 20, 412, 495, 22, 0, 0},
     {"STATIC", "Powered by Brackenfold", 0, 520, 412, 213, 22, STYLE_SS_RIGHT, 0},
 }};

@@ -21,3 +21,12 @@ std::string about_caption(std::string_view version) {
 std::string receiver_page_url(uint16_t port) {
     return "https://127.0.0.1:" + std::to_string(port) + "/receiver.html";
 }
+
+std::string about_text(std::string_view ca_fingerprint) {
+    std::string text(ABOUT_TEXT);
+    if (!ca_fingerprint.empty()) {
+        text +=
+            "\r\n\r\nQuillmark local CA, SHA-256 fingerprint:\r\n" + std::string(ca_fingerprint);
+    }
+    return text;
+}

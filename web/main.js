@@ -1,5 +1,6 @@
 // The scanner page's entry module: builds the page state and each part, and wires them together.
 // The parts look up their own elements; they meet only through the state and what is passed here.
+import { linkManifest, registerOfflineApp } from './lib/offline.js';
 import { wireCopyButtons } from './page/copy.js';
 import { createFeedback } from './page/feedback.js';
 import { createHistoryView } from './page/history-view.js';
@@ -19,6 +20,8 @@ export function startPage() {
   createHistoryView(state).render();
   wireCopyButtons();
   scan.loadDecoders();
+  linkManifest();
+  registerOfflineApp();
 }
 
 // Only a page starts itself: Node's test runner may import this module without a document.

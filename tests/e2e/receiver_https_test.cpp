@@ -171,10 +171,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TlsVersionCase{"tls12", {"--tlsv1.2", "--tls-max", "1.2"}, "TLSv1.2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// With --pairing-key the pairing URL carries a fresh key, and only scans that carry it are
-// delivered; everything else stays open.
+// With --pairing-key (and --ephemeral-identity, nothing kept) the pairing URL carries a fresh
+// key, and only scans that carry it are delivered; everything else stays open.
 TEST(ReceiverPairingKey, OnlyScansWithTheKeyOfThisStartAreDelivered) {
-    ReceiverProcess receiver = start_receiver_process({}, {"--pairing-key"});
+    ReceiverProcess receiver =
+        start_receiver_process({}, {"--pairing-key", "--ephemeral-identity"});
     ASSERT_TRUE(receiver.process);
     const auto printed = receiver.process->wait_for_line_containing("Pairing URL: ", LINE_LIMIT);
     ASSERT_TRUE(printed);
@@ -222,7 +223,7 @@ TEST(ReceiverPairingKey, OnlyScansWithTheKeyOfThisStartAreDelivered) {
     EXPECT_EQ(options.out.rfind("HTTP/1.1 204 No Content\r\n", 0), 0u) << options.out;
 
     // Another start, another key.
-    ReceiverProcess second = start_receiver_process({}, {"--pairing-key"});
+    ReceiverProcess second = start_receiver_process({}, {"--pairing-key", "--ephemeral-identity"});
     ASSERT_TRUE(second.process);
     const auto second_printed =
         second.process->wait_for_line_containing("Pairing URL: ", LINE_LIMIT);
@@ -253,8 +254,10 @@ std::string line_after(const std::string& text, const std::string& heading) {
     return text.substr(first, text.find('\n', first) - first);
 }
 
+// With --ephemeral-identity: a self-signed certificate of this start.
 TEST(ReceiverCertificate, SeenByOpensslClient) {
-    ReceiverProcess receiver = start_receiver_process({{"COMPUTERNAME", "DESK-7"}});
+    ReceiverProcess receiver =
+        start_receiver_process({{"COMPUTERNAME", "DESK-7"}}, {"--ephemeral-identity"});
     ASSERT_TRUE(receiver.process);
     const ProgramResult client = run_program({"openssl", "s_client", "-connect",
                                               "127.0.0.1:" + std::to_string(receiver.port), "-alpn",
@@ -302,7 +305,8 @@ TEST(ReceiverCertificate, SeenByOpensslClient) {
 }
 
 TEST(ReceiverCertificate, NonAsciiComputerNameIsLeftOut) {
-    ReceiverProcess receiver = start_receiver_process({{"COMPUTERNAME", "B\xC3\xBCro-PC"}});
+    ReceiverProcess receiver =
+        start_receiver_process({{"COMPUTERNAME", "B\xC3\xBCro-PC"}}, {"--ephemeral-identity"});
     ASSERT_TRUE(receiver.process) << "the receiver must start with a non-ASCII computer name";
     const ProgramResult client =
         run_program({"openssl", "s_client", "-connect",

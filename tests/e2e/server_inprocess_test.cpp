@@ -50,7 +50,7 @@ TEST(StartServer, SecondStartTakesOverAndFinishesRequestsInFlight) {
     auto state = new_state(first_port);
     ASSERT_TRUE(start_server(state).ok());
     EXPECT_EQ(state->listener_generation.load(), 1u);
-    EXPECT_EQ(take_log_lines(*state), std::vector<std::string>{listening_line(first_port)});
+    EXPECT_EQ(take_log_lines(*state), std::vector<std::string>{listening_line(first_port, false)});
 
     // A request that has started on the old port but is not complete yet.
     auto in_flight = TlsConnection::open(first_port);
@@ -62,7 +62,7 @@ TEST(StartServer, SecondStartTakesOverAndFinishesRequestsInFlight) {
     state->port = second_port;
     ASSERT_TRUE(start_server(state).ok());
     EXPECT_EQ(state->listener_generation.load(), 2u);
-    EXPECT_EQ(take_log_lines(*state), std::vector<std::string>{listening_line(second_port)});
+    EXPECT_EQ(take_log_lines(*state), std::vector<std::string>{listening_line(second_port, false)});
 
     EXPECT_TRUE(wait_until([&] { return !TcpConnection::open(first_port); }, LIMIT))
         << "the old listener should close by itself";

@@ -1,40 +1,27 @@
 #include "tests/support/receiver_process.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
+#include <algorithm>
 
 #include "tests/support/net_client.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
 constexpr milliseconds START_LIMIT{20000};
 
-// Home, data and settings folders of the test's receivers, removed when the test ends: no
-// receiver a test starts writes into the real user's folders.
-struct TemporaryHome {
-    std::filesystem::path path;
-    TemporaryHome() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillmark-home-XXXXXX");
-        if (mkdtemp(pattern.data())) path = pattern;
-    }
-    ~TemporaryHome() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
-
-const std::filesystem::path& temporary_home() {
-    static TemporaryHome home;
-    return home.path;
-}
 constexpr int START_ATTEMPTS = 3;  // another program may grab the free port first
 
 }  // namespace
 
-std::string listening_line(uint16_t port) {
+std::string listening_line(uint16_t port, bool lasting) {
     return "HTTPS listening on 0.0.0.0:" + std::to_string(port) +
-           ". On phone, accept the self-signed certificate once.";
+           (lasting ? ". Phones that trust the Quillmark local CA connect without a warning."
+                    : ". On phone, accept the self-signed certificate once.");
+}
+
+const std::filesystem::path& receiver_test_home() {
+    static const TemporaryFolder home;
+    return home.path;
 }
 
 std::unique_ptr<ChildProcess> spawn_receiver(uint16_t port,
@@ -44,10 +31,9 @@ std::unique_ptr<ChildProcess> spawn_receiver(uint16_t port,
     // whoever runs the tests.
     std::map<std::string, std::string> variables = environment;
     variables.emplace("DISPLAY", "");
-    const std::filesystem::path& home = temporary_home();
-    variables.emplace("HOME", home.string());
-    variables.emplace("XDG_DATA_HOME", (home / "data").string());
-    variables.emplace("XDG_CONFIG_HOME", (home / "config").string());
+    variables.emplace("HOME", receiver_test_home().string());
+    variables.emplace("XDG_DATA_HOME", (receiver_test_home() / "data").string());
+    variables.emplace("XDG_CONFIG_HOME", (receiver_test_home() / "config").string());
     std::vector<std::string> argv = {QUILLMARK_RECEIVER_PATH, "--headless", "-p",
                                      std::to_string(port)};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -61,7 +47,9 @@ ReceiverProcess start_receiver_process(const std::map<std::string, std::string>&
         receiver.port = free_port();
         receiver.process = spawn_receiver(receiver.port, environment, options);
         if (!receiver.process) break;
-        const std::string ready = listening_line(receiver.port);
+        const bool ephemeral =
+            std::find(options.begin(), options.end(), "--ephemeral-identity") != options.end();
+        const std::string ready = listening_line(receiver.port, !ephemeral);
         const std::string failed = "Could not listen on port " + std::to_string(receiver.port);
         auto line = receiver.process->wait_for_line(
             [&](const std::string& text) { return text == ready || text.rfind(failed, 0) == 0; },

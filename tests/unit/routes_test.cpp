@@ -13,7 +13,9 @@
 #include "memory_stream.h"
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
+#include "core/version.h"
 #include "server/embedded_assets.h"
+#include "server/trust_routes.h"
 #include "tests/support/embedded_file.h"
 
 using namespace std::string_view_literals;
@@ -453,6 +455,67 @@ TEST(PairingKey, QueryMembers) {
     EXPECT_FALSE(pairing_key_matches("abc", "abd"));
     EXPECT_FALSE(pairing_key_matches("abc", "ab"));
     EXPECT_FALSE(pairing_key_matches("abc", std::string_view("abc\0", 4)));
+}
+
+}  // namespace
+
+namespace {
+
+// The trust downloads exist only with a lasting identity; the CA goes out as it is, DER or
+// wrapped in a profile, and the manifest echoes only the pairing query the page passed on.
+TEST_F(Routes, TrustDownloadsAndTheInstallableApp) {
+    const auto get = [this](std::string path, std::string query = "") {
+        HttpRequest request{"GET", std::move(path), ""};
+        request.query = std::move(query);
+        return route_request(request, *state);
+    };
+    EXPECT_EQ(get("/quillmark-ca.crt").status, "404 Not Found");
+    EXPECT_EQ(get("/quillmark-ca.mobileconfig").status, "404 Not Found");
+    EXPECT_EQ(get("/api/trust").body, R"({"ok":true,"lasting":false,"caFingerprint":""})");
+
+    state->ca_certificate = std::string("\x30\x82\x01\x00\xFF", 5);
+    state->ca_fingerprint =
+        "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
+        "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+    const HttpResponse crt = get("/quillmark-ca.crt");
+    EXPECT_EQ(crt.content_type, "application/x-x509-ca-cert");
+    EXPECT_EQ(crt.body, state->ca_certificate);
+    const HttpResponse profile = get("/quillmark-ca.mobileconfig");
+    EXPECT_EQ(profile.content_type, "application/x-apple-aspen-config");
+    EXPECT_NE(profile.body.find("<data>MIIBAP8=</data>"), std::string::npos) << profile.body;
+    EXPECT_NE(profile.body.find("<string>com.apple.security.root</string>"), std::string::npos);
+    EXPECT_NE(
+        profile.body.find("<key>PayloadUUID</key><string>ABCDEF01-2345-6789-ABCD-EF0123456789"),
+        std::string::npos);
+    EXPECT_EQ(get("/api/trust").body,
+              R"({"ok":true,"lasting":true,"caFingerprint":")" + state->ca_fingerprint + "\"}");
+    EXPECT_NE(mobileconfig_text("x", "A & <B>", "").find("<string>A &amp; &lt;B&gt;</string>"),
+              std::string::npos);
+
+    const HttpResponse manifest =
+        get("/manifest.webmanifest", "pc=https%3A%2F%2F10.0.0.5%3A8080%2Fapi%2Fscan%3Fkey%3Dk");
+    EXPECT_EQ(manifest.content_type, "application/manifest+json");
+    EXPECT_NE(manifest.body.find(
+                  R"("start_url":"/?pc=https%3A%2F%2F10.0.0.5%3A8080%2Fapi%2Fscan%3Fkey%3Dk")"),
+              std::string::npos)
+        << manifest.body;
+    EXPECT_NE(get("/manifest.webmanifest").body.find(R"("start_url":"/",)"), std::string::npos);
+
+    // Every embedded file is in the app shell, so files added to web/ are kept offline too.
+    const std::string shell = get("/app-shell.json").body;
+    EXPECT_EQ(
+        shell.rfind(R"({"version":")" + std::string(RECEIVER_VERSION) + R"(","files":["/",)", 0),
+        0u)
+        << shell;
+    for (const auto& table : {EMBEDDED_ASSETS, DECODER_ASSETS}) {
+        for (const EmbeddedAsset& asset : table) {
+            EXPECT_NE(shell.find("\"" + std::string(asset.path) + "\""), std::string::npos)
+                << asset.path;
+        }
+    }
+    const HttpResponse icon = get("/icon-192.png");
+    EXPECT_EQ(icon.content_type, "image/png");
+    EXPECT_EQ(icon.body.substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ TEST(WindowLayout, EveryIdentifierBelongsToExactlyOneControl) {
     for (const ControlLayout& layout : WINDOW_CONTROLS) {
         if (layout.id != 0) ids.insert(layout.id);
     }
-    for (int id = IDC_ADAPTER; id <= IDC_OPEN_BROWSER; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
-    EXPECT_EQ(ids.size(), 15u);
+    for (int id = IDC_ADAPTER; id <= IDC_TRUST_HINT; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
+    EXPECT_EQ(ids.size(), 16u);
 }
 
 TEST(WindowLayout, LabelsAreStaticsWithoutIdentifier) {

@@ -30,6 +30,10 @@ TEST(WindowTexts, LogLines) {
 
 TEST(WindowTexts, AboutCaptionNamesTheVersion) {
     EXPECT_EQ(about_caption("0.2.0"), "About Quillmark 0.2.0");
+    // The fingerprint only with a lasting identity; without one the text is as it always was.
+    EXPECT_EQ(about_text(""), ABOUT_TEXT);
+    EXPECT_EQ(about_text("AB:CD"), std::string(ABOUT_TEXT) +
+                                       "\r\n\r\nQuillmark local CA, SHA-256 fingerprint:\r\nAB:CD");
     // The project's version, filled in by CMake: three numbers, as the version resource needs.
     EXPECT_TRUE(std::regex_match(std::string(RECEIVER_VERSION), std::regex(R"(\d+\.\d+\.\d+)")))
         << RECEIVER_VERSION;

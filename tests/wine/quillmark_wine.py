@@ -119,6 +119,40 @@ def post_scan(port, fields):
 LOG_LINE = re.compile(r"^\[(\d\d):(\d\d):(\d\d)\] \[(.*?)\] (.*) \((\d+)% - (.*)\)$", re.S)
 
 
+def listening_line(port):
+    """The start message of a receiver with its lasting identity (the prefix's own)."""
+    return (f"HTTPS listening on 0.0.0.0:{port}. Phones that trust the Quillmark local CA "
+            "connect without a warning.")
+
+
+# What the lasting identity says at a start: depends on the prefix's history (the first start
+# makes the CA) and on the machine's adapters (a public address is left out); checked by
+# test_server.py.
+IDENTITY_LINE_PREFIXES = ("Made a new local CA in ", "Left ", "Identity file ")
+
+
+def without_identity_lines(lines):
+    return [line for line in lines if not line.startswith(IDENTITY_LINE_PREFIXES)]
+
+
+def identity_folder():
+    """%LOCALAPPDATA%\\Quillmark\\identity of the prefix's user."""
+    users = os.path.join(WINE_PREFIX, "drive_c", "users")
+    for user in sorted(os.listdir(users)):
+        local = os.path.join(users, user, "AppData", "Local")
+        if user != "Public" and os.path.isdir(local):
+            return os.path.join(local, "Quillmark", "identity")
+    raise AssertionError(f"no user's AppData\\Local in {users}")
+
+
+def ca_fingerprint():
+    """The SHA-256 fingerprint of the prefix's local CA, as the receiver shows it."""
+    result = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in",
+                             os.path.join(identity_folder(), "ca.crt")],
+                            capture_output=True, text=True, check=True)
+    return result.stdout.strip().split("=", 1)[1]
+
+
 class Receiver:
     """quillmark-receiver.exe with the given arguments; its console output goes to a file.
     `command_prefix` is passed on to `WineSession.start`."""
@@ -146,8 +180,7 @@ class Receiver:
         assert found, f"{needle!r} not printed within {timeout} s; output:\n{self.output()}"
 
     def wait_listening(self, timeout=30):
-        self.wait_for_output(f"HTTPS listening on 0.0.0.0:{self.port}. "
-                             "On phone, accept the self-signed certificate once.", timeout)
+        self.wait_for_output(listening_line(self.port), timeout)
         return self
 
     def scan_log_lines(self):

@@ -6,7 +6,8 @@ import socket
 import unittest
 
 from quillmark_wine import (RECEIVER_EXE, TARGET_EXE, Receiver, free_port,
-                            open_module_session, post_scan, run_target, windows_path)
+                            open_module_session, post_scan, run_target, windows_path,
+                            without_identity_lines)
 
 session = None
 work_dir = None
@@ -108,7 +109,7 @@ class BusyPort(unittest.TestCase):
         self.addCleanup(receiver.stop)
         expected = (f"Could not listen on port {port}: {self.system_message} (os error 10048)")
         receiver.wait_for_output("Pairing URL: ")  # start-up carries on after the failure
-        first_line = receiver.output().split("\n")[0]
+        first_line = without_identity_lines(receiver.output().split("\n"))[0]
         self.assertEqual(first_line, expected)
         self.assertNotIn("HTTPS listening", receiver.output())
 

@@ -6,7 +6,7 @@ import subprocess
 import tempfile
 import unittest
 
-from quillmark_wine import (RECEIVER_EXE, TARGET_EXE, free_port,
+from quillmark_wine import (RECEIVER_EXE, TARGET_EXE, free_port, listening_line,
                             open_module_session, windows_path)
 from wine_harness import wait_for
 
@@ -49,8 +49,7 @@ class CommandPromptConsole(unittest.TestCase):
 
         # The console wraps long lines and pads short ones: compare without blanks.
         text_path = os.path.join(work_dir, "console.txt")
-        listening = "".join(f"HTTPS listening on 0.0.0.0:{port}. On phone, accept the "
-                            "self-signed certificate once.".split())
+        listening = "".join(listening_line(port).split())
 
         # Read after the decode, so the console holds the whole banner.
         with open(os.path.join(work_dir, "console.read"), "w"):

@@ -13,7 +13,8 @@ import threading
 import time
 import unittest
 
-from quillmark_wine import Receiver, curl, open_module_session, post_scan, run_target
+from quillmark_wine import (Receiver, ca_fingerprint, curl, identity_folder, listening_line,
+                            open_module_session, post_scan, run_target)
 from wine_harness import wait_for
 
 session = None
@@ -297,6 +298,37 @@ class PairingKey(unittest.TestCase):
         self.assertEqual(keyed.output().count(
             "Refused a scan from 127.0.0.1: wrong pairing key\n"), 1)
         self.assertEqual(curl(f"https://127.0.0.1:{keyed.port}/api/ping").status, 200)
+
+
+def served_certificate(port):
+    """The server certificate the receiver on `port` sends, as DER."""
+    with socket.create_connection(("127.0.0.1", port), timeout=15) as raw:
+        context = ssl.create_default_context()
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        with context.wrap_socket(raw) as tls:
+            return tls.getpeercert(binary_form=True)
+
+
+class LastingIdentity(unittest.TestCase):
+    def test_identity_lives_in_local_app_data_and_is_reused(self):
+        folder = identity_folder()
+        for name in ("ca.crt", "ca.key", "server.crt", "server.key"):
+            self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
+        with open(os.path.join(folder, "ca.crt"), "rb") as file:
+            ca_before = file.read()
+        first = served_certificate(receiver.port)
+        again = Receiver.headless(session, work_dir, "--no-type", "--no-copy").wait_listening()
+        self.addCleanup(again.stop)
+        self.assertEqual(served_certificate(again.port), first)
+        self.assertNotIn("Made a new local CA", again.output())
+        with open(os.path.join(folder, "ca.crt"), "rb") as file:
+            self.assertEqual(file.read(), ca_before)
+        self.assertIn(f"Local CA fingerprint (SHA-256): {ca_fingerprint()}\n", again.output())
+        self.assertIn("/trust.html once to stop certificate warnings\n", again.output())
+        # The served CA is the file's, as DER.
+        served = curl(f"https://127.0.0.1:{again.port}/quillmark-ca.crt")
+        self.assertEqual(served.body, ssl.PEM_cert_to_DER_cert(ca_before.decode()))
 
 
 if __name__ == "__main__":

@@ -20,8 +20,9 @@ import subprocess
 import unittest
 from collections import Counter
 
-from quillmark_wine import (PROBE_EXE, SOURCE_DIR, Receiver, curl, fresh_directory, free_port,
-                            open_session, project_version)
+from quillmark_wine import (PROBE_EXE, SOURCE_DIR, Receiver, ca_fingerprint, curl,
+                            fresh_directory, free_port, open_session,
+                            project_version, without_identity_lines)
 from wine_harness import WINE, NetworkNamespace, wait_for
 
 SCREENSHOTS = os.environ.get("QUILLMARK_SCREENSHOTS",
@@ -31,6 +32,7 @@ IDC_ADAPTER, IDC_PORT, IDC_APPLY_PORT, IDC_URL, IDC_COPY_URL = 101, 102, 103, 10
 IDC_AUTO_TYPE, IDC_PRESS_ENTER, IDC_COPY_CLIPBOARD, IDC_ALLOW_FIREWALL = 106, 107, 108, 109
 IDC_CLEAR_LOG, IDC_LOG, IDC_STATUS, IDC_ABOUT = 110, 111, 112, 113
 IDC_OPEN_JOURNAL, IDC_OPEN_BROWSER = 114, 115
+IDC_TRUST_HINT = 116
 
 WS_CHILD_VISIBLE = 0x50000000
 WS_VSCROLL = 0x00200000
@@ -60,6 +62,7 @@ CONTROLS = [
     ("Edit", None, IDC_LOG, 318, 218, 415, 126, 0xA00844, 0x200),
     ("Button", "Open scan journal", IDC_OPEN_JOURNAL, 318, 354, 150, 28, 0x10000, 0),
     ("Button", "Open in browser", IDC_OPEN_BROWSER, 478, 354, 130, 28, 0x10000, 0),
+    ("Static", None, IDC_TRUST_HINT, 20, 395, 713, 16, 0x80, 0),
     ("Static", None, IDC_STATUS, 20, 412, 495, 22, 0, 0),
     ("Static", "Powered by Brackenfold", 0, 520, 412, 213, 22, 2, 0),
 ]
@@ -72,7 +75,8 @@ WHITE, FRAME_GREY, NEAR_BLACK = (255, 255, 255), (0xCC, 0xCC, 0xCC), (0x11, 0x11
 TEXT_BLACK = (0, 0, 0)  # Wine's default window text colour
 # The log box drops its oldest lines past this many UTF-16 units (the receiver's own bound).
 LOG_TRIM_THRESHOLD = 1 << 18
-LISTENING = "HTTPS listening on 0.0.0.0:{}. On phone, accept the self-signed certificate once."
+LISTENING = ("HTTPS listening on 0.0.0.0:{}. Phones that trust the Quillmark local CA connect "
+             "without a warning.")
 SCAN_LINE = re.compile(r"^\[\d\d:\d\d:\d\d\] \[(.*?)\] (.*) \((\d+)% - (.*)\)$")
 
 session = None
@@ -117,9 +121,10 @@ def status_text(port, scans):
 
 
 def log_lines(text):
-    """The log box's lines; every line, the last included, ends with CR LF."""
+    """The log box's lines, without the identity's (see IDENTITY_LINE_PREFIXES); every line, the
+    last included, ends with CR LF."""
     assert text == "" or text.endswith("\r\n"), f"log does not end with CR LF: {text[-80:]!r}"
-    return text.split("\r\n")[:-1]
+    return without_identity_lines(text.split("\r\n")[:-1])
 
 
 class HeldPort:
@@ -433,6 +438,9 @@ class Layout(WindowCase):
         self.assertEqual(combo["text"], combo["items"][0])
         address = selected_address(controls)
         self.assertEqual(controls[IDC_URL]["text"], pairing_url(address, self.port))
+        self.assertEqual(controls[IDC_TRUST_HINT]["text"],
+                         f"Phones: open https://{address}:{self.port}/trust.html once to stop "
+                         "certificate warnings")
         self.assertEqual(controls[IDC_PORT]["text"], str(self.port))
         for box in (IDC_AUTO_TYPE, IDC_PRESS_ENTER, IDC_COPY_CLIPBOARD):
             self.assertEqual(controls[box]["check"], 1, box)
@@ -727,7 +735,9 @@ class Commands(WindowCase):
         probe("post-click", IDC_ABOUT)
         box = wait_for_message_box()
         self.assertEqual(box["caption"], f"About Quillmark {project_version()}")
-        self.assertEqual(box["text"], "Quillmark PC Barcode Receiver\r\n\r\nPowered by Brackenfold")
+        self.assertEqual(box["text"], "Quillmark PC Barcode Receiver\r\n\r\nPowered by Brackenfold"
+                         "\r\n\r\nQuillmark local CA, SHA-256 fingerprint:\r\n" +
+                         ca_fingerprint())
         screenshot("about.png")
         dismiss_message_box()
         wait_for_qr(url, "after-about")

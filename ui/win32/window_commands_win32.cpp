@@ -74,8 +74,9 @@ void open_scan_journal(HWND window, ReceiverState& state) {
     open_with_shell(window, state, path_text(folder.value()));
 }
 
-void show_about(HWND window) {
-    show_message_box(window, ABOUT_TEXT, about_caption(RECEIVER_VERSION), MB_ICONINFORMATION);
+void show_about(HWND window, const ReceiverState& state) {
+    show_message_box(window, about_text(state.ca_fingerprint), about_caption(RECEIVER_VERSION),
+                     MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -108,7 +109,7 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             set_control_text(window, IDC_LOG, "");
             break;
         case IDC_ABOUT:
-            show_about(window);
+            show_about(window, *state);
             break;
         case IDC_OPEN_JOURNAL:
             open_scan_journal(window, *state);

@@ -43,6 +43,7 @@ void append_log_line(HWND log, const std::string& line) {
 
 void refresh_endpoint_views(HWND window, ReceiverState& state) {
     set_control_text(window, IDC_URL, pairing_url(state));
+    set_control_text(window, IDC_TRUST_HINT, trust_hint(state));
     set_control_text(window, IDC_STATUS, status_line(state));
     const RECT area = rect_from(qr_area_for_dpi(current_dpi()));
     InvalidateRect(window, &area, TRUE);

@@ -73,6 +73,7 @@ describe('About and receiver pages', () => {
     assert.equal(await page.title(), 'About — Quillmark');
     assert.equal(await textOf(page, 'h1'), 'About Quillmark');
     assert.equal(await textOf(page, '.powered-by'), 'Powered by Brackenfold');
+    assert.equal(await page.getAttribute('#link-trust', 'href'), './trust.html');
     await suite.screenshot(page, 'web-about.png');
     await page.click('text=Back to Scanner');
     await page.waitForURL(`${suite.origin}/`);

@@ -2,6 +2,7 @@
 // CDN stand-in that serves zxing-wasm from node_modules (or none at all), and no traffic beyond
 // loopback.
 import { chromium } from 'playwright-core';
+import { execFileSync } from 'node:child_process';
 import { mkdtempSync, mkdirSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -163,9 +164,25 @@ const DECODER_CLOCK = () => {
   }).observe(document, { subtree: true, childList: true, attributes: true, attributeFilter: ['class'] });
 };
 
+// A HOME whose NSS database (where Chromium on Linux keeps the user's certificates) trusts the
+// CA in `caFile` for web sites, as a phone does once its user installed the Quillmark CA.
+function homeTrusting(caFile) {
+  const home = mkdtempSync(join(tmpdir(), 'quillmark-nss-'));
+  const db = join(home, '.pki', 'nssdb');
+  mkdirSync(db, { recursive: true });
+  execFileSync('certutil', ['-N', '-d', `sql:${db}`, '--empty-password']);
+  execFileSync('certutil', ['-A', '-d', `sql:${db}`, '-n', 'Quillmark local CA', '-t', 'C,,', '-i', caFile]);
+  return home;
+}
+
 // `cdn` false: no CDN stand-in, every request beyond loopback is aborted and listed in cdnRequests.
-export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'light', cdn = true } = {}) {
+// `trustCa`: the path of a CA certificate that the browser trusts as a phone would, with no
+// certificate error passed over; otherwise every certificate error is (a click-through).
+// Service workers are blocked unless `serviceWorkers` is 'allow', so that request routing in
+// tests sees every request the page makes.
+export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'light', cdn = true, trustCa, serviceWorkers = 'block' } = {}) {
   const profile = mkdtempSync(join(tmpdir(), 'quillmark-profile-'));
+  const home = trustCa ? homeTrusting(trustCa) : null;
   const args = [
     '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
     '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage',
@@ -175,7 +192,9 @@ export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'lig
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.QUILLMARK_CHROMIUM ?? '/usr/bin/chromium',
     headless: true,
-    ignoreHTTPSErrors: true,
+    ignoreHTTPSErrors: !trustCa,
+    serviceWorkers,
+    ...(home ? { env: { ...process.env, HOME: home } } : {}),
     viewport,
     deviceScaleFactor: 2,
     colorScheme,
@@ -190,6 +209,7 @@ export async function launchBrowser({ clip, viewport = PHONE, colorScheme = 'lig
     async close() {
       await context.close();
       rmSync(profile, { recursive: true, force: true });
+      if (home) rmSync(home, { recursive: true, force: true });
     },
   };
 }

@@ -16,6 +16,22 @@ export function receiverPath() {
   return found;
 }
 
+// HOME of every receiver this test process starts (XDG_DATA_HOME and XDG_CONFIG_HOME inside
+// it) unless `env` names its own: a temporary folder, removed when the process exits, so that
+// no test writes into the user's own folders. A receiver restarted in place keeps its identity.
+let testHome;
+export function receiverTestHome() {
+  if (!testHome) {
+    testHome = mkdtempSync(join(tmpdir(), 'quillmark-home-'));
+    process.once('exit', () => rmSync(testHome, { recursive: true, force: true }));
+  }
+  return testHome;
+}
+
+function homeEnvironment(home) {
+  return { HOME: home, XDG_DATA_HOME: join(home, 'data'), XDG_CONFIG_HOME: join(home, 'config') };
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const server = createServer();
@@ -78,28 +94,20 @@ export function loopbackPairingUrl(printed) {
   return printed.replaceAll(match[1], '127.0.0.1');
 }
 
-// Returns { origin, port, home, lines, waitForLine(pattern), waitForLines(pattern, count),
-// pairingUrl(), stop() }. Lines are the receiver's stdout. `env` is added to the environment
-// (HOSTNAME names the computer in pings); DISPLAY is empty unless `env` names one, so no scan is
-// typed into the tester's desktop. HOME, XDG_DATA_HOME and XDG_CONFIG_HOME lie in `home`, a
-// folder of its own that stop() removes, unless `env` names them. `port` starts it on that port (a receiver restarted in place) instead of a
+// Returns { origin, port, lines, waitForLine(pattern), waitForLines(pattern, count), pairingUrl(),
+// stop() }. Lines are the receiver's stdout. `env` is added to the environment (HOSTNAME names
+// the computer in pings); DISPLAY is empty unless `env` names one, so no scan is typed into the
+// tester's desktop; HOME is receiverTestHome() unless `env` names one. `port` starts it on that port (a receiver restarted in place) instead of a
 // free one; `options` are further command-line options.
 export async function startReceiver({ env = {}, port: fixedPort, options = [] } = {}) {
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = fixedPort ?? await freePort();
-    const home = mkdtempSync(join(tmpdir(), 'quillmark-home-'));
-    const folders = { HOME: home, XDG_DATA_HOME: join(home, 'data'), XDG_CONFIG_HOME: join(home, 'config') };
-    const spawned = spawnWithLines(path, ['--headless', '-p', String(port), ...options], { DISPLAY: '', ...folders, ...env });
-    const { child, lines } = spawned;
-    const stop = async () => {
-      await spawned.stop();
-      rmSync(home, { recursive: true, force: true });
-    };
+    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port), ...options],
+      { DISPLAY: '', ...homeEnvironment(receiverTestHome()), ...env });
     const receiver = {
       origin: `https://127.0.0.1:${port}`,
       port,
-      home,
       lines,
       waitForLine: (pattern, timeoutMs = 10000) => waitForLine(child, lines, pattern, timeoutMs),
       waitForLines: (pattern, count, timeoutMs = 10000) => waitForLine(child, lines, pattern, timeoutMs, count),

@@ -1,0 +1,22 @@
+// An exclusive lock between processes on one file, so that two receivers never build the same
+// files at once. The system drops it when its holder exits, however it ends, so it never goes
+// stale.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "core/result.h"
+
+struct LockedFile;
+
+struct LockedFileClose {
+    void operator()(LockedFile* file) const;
+};
+
+// Held while it lives.
+using FileLock = std::unique_ptr<LockedFile, LockedFileClose>;
+
+// Creates the file when it is missing (0600 on Linux), then waits until no other holder has
+// it. Another lock_file of the same file, in this process or another, waits for this one.
+Result<FileLock> lock_file(const std::filesystem::path& file);
