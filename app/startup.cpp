@@ -7,13 +7,19 @@
 #include "net/endpoint.h"
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
+#include "receiver/start_settings.h"
 #include "server/open_file_limit.h"
 #include "server/server_start.h"
 
-std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
+std::shared_ptr<ReceiverState> start_receiver(const CommandLine& given,
                                               std::FILE* headless_output) {
+    std::vector<std::string> notes;
+    const StartSettings start = load_start_settings(given, notes);
+    const CommandLine& command_line = start.command_line;
     auto state = new_receiver_state(command_line.settings, list_lan_adapters());
     state->log_output = headless_output;
+    apply_start_settings(*state, start);
+    for (std::string& note : notes) push_log_line(*state, std::move(note));
     if (command_line.pairing_key) {
         Result<std::string> key = new_pairing_key();
         if (!key.ok()) {

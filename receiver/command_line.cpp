@@ -2,9 +2,7 @@
 
 #include <charconv>
 
-namespace {
-
-bool parse_port(const std::string& text, uint16_t& port) {
+bool parse_port_value(const std::string& text, uint16_t& port) {
     uint16_t value = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -13,15 +11,18 @@ bool parse_port(const std::string& text, uint16_t& port) {
     return true;
 }
 
-}  // namespace
-
 CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     CommandLine result;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        bool given = true;
         if (argument == "--port" || argument == "-p") {
             // The value is consumed even when it does not parse, so it is never an option.
-            if (i + 1 < arguments.size()) parse_port(arguments[++i], result.settings.port);
+            if (i + 1 < arguments.size() &&
+                parse_port_value(arguments[++i], result.settings.port)) {
+                result.given.insert("--port");  // "-p" too: one setting, one name
+            }
+            continue;
         } else if (argument == "--no-type") {
             result.settings.auto_type = false;
         } else if (argument == "--no-enter") {
@@ -32,9 +33,16 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             result.headless = true;
         } else if (argument == "--pairing-key") {
             result.pairing_key = true;
+        } else if (argument == "--ignore-settings") {
+            result.ignore_settings = true;
+        } else if (argument == "--minimized") {
+            result.minimized = true;
         } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
             if (!result.error.empty()) break;
+        } else {
+            given = false;  // anything else is ignored
         }
+        if (given) result.given.insert(argument);
     }
     return result;
 }

@@ -17,6 +17,16 @@ std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settin
     return state;
 }
 
+TypingOptions current_typing(ReceiverState& state) {
+    std::lock_guard lock(state.typing_lock);
+    return state.typing;
+}
+
+void set_typing(ReceiverState& state, TypingOptions typing) {
+    std::lock_guard lock(state.typing_lock);
+    state.typing = std::move(typing);
+}
+
 void push_log_line(ReceiverState& state, std::string line) {
     std::lock_guard lock(state.pending_log_lock);
     if (state.log_output) {

@@ -34,6 +34,8 @@ receiver=$build/quillmark-receiver
 bench=$build/bench/quillmark-bench
 
 work=$(mktemp -d)
+# Every receiver measured here reads and writes settings of its own, never the user's.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do

@@ -1,8 +1,25 @@
 #include "tests/support/receiver_process.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "tests/support/net_client.h"
 
 namespace {
+
+// A home and settings folder of this test process's own, gone when it ends: a receiver under
+// test never reads or writes the settings of whoever runs the tests.
+struct TemporaryUserFolders {
+    std::filesystem::path home;
+    TemporaryUserFolders() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quillmark-home-XXXXXX");
+        if (mkdtemp(pattern.data())) home = pattern;
+    }
+    ~TemporaryUserFolders() {
+        std::error_code ignored;
+        if (!home.empty()) std::filesystem::remove_all(home, ignored);
+    }
+};
 
 constexpr milliseconds START_LIMIT{20000};
 constexpr int START_ATTEMPTS = 3;  // another program may grab the free port first
@@ -21,6 +38,9 @@ std::unique_ptr<ChildProcess> spawn_receiver(uint16_t port,
     // whoever runs the tests.
     std::map<std::string, std::string> variables = environment;
     variables.emplace("DISPLAY", "");
+    static const TemporaryUserFolders folders;
+    variables.emplace("HOME", folders.home.string());
+    variables.emplace("XDG_CONFIG_HOME", (folders.home / ".config").string());
     std::vector<std::string> argv = {QUILLMARK_RECEIVER_PATH, "--headless", "-p",
                                      std::to_string(port)};
     argv.insert(argv.end(), options.begin(), options.end());

@@ -9,6 +9,18 @@ import { fileURLToPath } from 'node:url';
 
 const repo = fileURLToPath(new URL('../../../', import.meta.url));
 
+// A home and settings folder of this test process's own, so that a receiver under test never
+// reads or writes the settings of whoever runs the tests; removed when the process ends.
+let userFolders;
+function temporaryUserFolders() {
+  if (!userFolders) {
+    const home = mkdtempSync(join(tmpdir(), 'quillmark-home-'));
+    process.once('exit', () => rmSync(home, { recursive: true, force: true }));
+    userFolders = { HOME: home, XDG_CONFIG_HOME: join(home, '.config') };
+  }
+  return userFolders;
+}
+
 export function receiverPath() {
   const candidates = [process.env.QUILLMARK_RECEIVER, `${repo}build/linux/quillmark-receiver`, `${repo}build/web/quillmark-receiver`];
   const found = candidates.find((path) => path && existsSync(path));
@@ -87,7 +99,7 @@ export async function startReceiver({ env = {}, port: fixedPort, options = [] } 
   const path = receiverPath();
   for (let attempt = 1; ; attempt += 1) {
     const port = fixedPort ?? await freePort();
-    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port), ...options], { DISPLAY: '', ...env });
+    const { child, lines, stop } = spawnWithLines(path, ['--headless', '-p', String(port), ...options], { DISPLAY: '', ...temporaryUserFolders(), ...env });
     const receiver = {
       origin: `https://127.0.0.1:${port}`,
       port,
