@@ -282,24 +282,27 @@ SavedValues parse_settings_file(std::string_view text, std::string_view file_nam
         start = end + 1;
         ++number;
         if (line.empty() || line.front() == '#') continue;
-        const auto problem = [&](const std::string& why) {
-            problems.push_back("Ignored line " + std::to_string(number) + " of " +
-                               std::string(file_name) + ": " + why);
+        const auto problem = [&](std::string_view before, std::string_view quoted,
+                                 std::string_view after) {
+            std::string text = "Ignored line " + std::to_string(number) + " of ";
+            text.append(file_name).append(": ").append(before);
+            text.append(utf8_lossy(quoted)).append(after);
+            problems.push_back(std::move(text));
         };
         const std::string_view key = line_key(line);
         if (key.empty()) {
-            problem("\"" + utf8_lossy(line) + "\" is no \"key = value\" line");
+            problem("\"", line, "\" is no \"key = value\" line");
             continue;
         }
         if (!find_setting(key)) {
-            problem("there is no setting \"" + utf8_lossy(key) + "\"");
+            problem("there is no setting \"", key, "\"");
             continue;
         }
         const std::string_view raw = trim_blanks(line.substr(line.find('=') + 1));
         std::optional<std::string> value = std::string(raw);
         if (!raw.empty() && raw.front() == '"') value = unquoted_value(raw);
         if (!value) {
-            problem("the quoted value of " + std::string(key) + " cannot be read");
+            problem("the quoted value of ", key, " cannot be read");
             continue;
         }
         values.insert_or_assign(std::string(key), std::move(*value));

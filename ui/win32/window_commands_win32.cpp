@@ -9,6 +9,8 @@
 #include "desktop/desktop.h"
 #include "net/endpoint.h"
 #include "receiver/receiver_state.h"
+#include "receiver/saved_settings.h"
+#include "receiver/start_settings.h"
 #include "server/server_start.h"
 #include "ui/port_text.h"
 #include "ui/window_layout.h"
@@ -20,12 +22,21 @@ bool is_checked(HWND window, int id) {
     return SendMessageW(GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// A delivery check box into the state, saved at once.
+void switch_delivery(HWND window, ReceiverState& state, int id, std::atomic<bool>& setting,
+                     std::string_view name) {
+    const bool on = is_checked(window, id);
+    setting.store(on, std::memory_order_relaxed);
+    save_setting(state, name, saved_switch(on));
+}
+
 // Only the advertised address changes: the server listens on every interface.
 void select_adapter(HWND window, ReceiverState& state) {
     const LRESULT index = SendMessageW(GetDlgItem(window, IDC_ADAPTER), CB_GETCURSEL, 0, 0);
     if (index < 0) return;
     state.selected_adapter.store(size_t(index), std::memory_order_relaxed);
     refresh_endpoint_views(window, state);
+    save_setting(state, SETTING_ADAPTER, selected_lan_ip(state));
 }
 
 void apply_port(HWND window, const std::shared_ptr<ReceiverState>& state) {
@@ -36,6 +47,7 @@ void apply_port(HWND window, const std::shared_ptr<ReceiverState>& state) {
     const Status started = start_server(state);
     if (started.ok()) {
         refresh_endpoint_views(window, *state);
+        save_setting(*state, SETTING_PORT, std::to_string(*port));
         return;
     }
     // The old server still listens on the previous port, so the URL, the QR code, the status
@@ -77,13 +89,14 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             copy_url(*state);
             break;
         case IDC_AUTO_TYPE:
-            state->auto_type.store(is_checked(window, id), std::memory_order_relaxed);
+            switch_delivery(window, *state, id, state->auto_type, SETTING_AUTO_TYPE);
             break;
         case IDC_PRESS_ENTER:
-            state->press_enter.store(is_checked(window, id), std::memory_order_relaxed);
+            switch_delivery(window, *state, id, state->press_enter, SETTING_PRESS_ENTER);
             break;
         case IDC_COPY_CLIPBOARD:
-            state->copy_to_clipboard.store(is_checked(window, id), std::memory_order_relaxed);
+            switch_delivery(window, *state, id, state->copy_to_clipboard,
+                            SETTING_COPY_TO_CLIPBOARD);
             break;
         case IDC_ALLOW_FIREWALL:
             allow_firewall(window, *state);

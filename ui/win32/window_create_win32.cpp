@@ -38,7 +38,8 @@ void fill_adapter_list(HWND combo, ReceiverState& state) {
         const std::u16string label = utf16_from_utf8(adapter_label(entry));
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(label)));
     }
-    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    // The adapter saved last time, or the usual first one.
+    SendMessageW(combo, CB_SETCURSEL, state.selected_adapter.load(std::memory_order_relaxed), 0);
 }
 
 void set_check(HWND box, bool on) {
@@ -82,7 +83,7 @@ LRESULT on_create(HWND window, ReceiverState& state) {
         const ControlLayout& layout = WINDOW_CONTROLS[i];
         HWND control = create_child_control(
             window, instance, current_font(), layout, control_rect_for_dpi(layout, dpi),
-            initial_control_text(layout, url, port, state.typing.suffix_key));
+            initial_control_text(layout, url, port, current_typing(state).suffix_key));
         remember_control(i, control);
         if (control) prepare_control(control, layout.id, state);
     }
