@@ -57,8 +57,9 @@ struct ReceiverState {
     std::FILE* log_output = nullptr;
     Desktop desktop = platform_desktop();
 
-    // With --pairing-key, the key every scan must carry; empty when none is asked. Set once at
-    // start-up, before the server starts.
+    // With --pairing-key, the key every scan must carry; empty when none is asked. Set at
+    // start-up; the settings dialog may switch it on or off. Read it with current_pairing_key().
+    std::mutex pairing_key_lock;
     std::string pairing_key;
     // One "wrong pairing key" line per client address per 10 s.
     LogThrottle refused_scan_log{std::chrono::seconds(10)};
@@ -73,6 +74,10 @@ std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settin
 // A copy of the typing options in use, for one scan.
 TypingOptions current_typing(ReceiverState& state);
 void set_typing(ReceiverState& state, TypingOptions typing);
+
+// The pairing key in use (empty: none), and a new one, or none, from now on.
+std::string current_pairing_key(ReceiverState& state);
+void set_pairing_key(ReceiverState& state, std::string key);
 
 // Queues one display line (no terminator) and tells the log observer, from any thread.
 void push_log_line(ReceiverState& state, std::string line);

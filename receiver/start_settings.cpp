@@ -1,5 +1,6 @@
 #include "receiver/start_settings.h"
 
+#include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
 #include "receiver/settings_store.h"
 
@@ -37,4 +38,37 @@ void save_setting(ReceiverState& state, std::string_view name, std::string_view 
         push_log_line(state,
                       "Could not save the setting " + std::string(name) + ": " + saved.error());
     }
+}
+
+StartSettings settings_in_use(ReceiverState& state) {
+    StartSettings now;
+    ReceiverSettings& settings = now.command_line.settings;
+    settings.port = state.port.load(std::memory_order_relaxed);
+    settings.auto_type = state.auto_type.load(std::memory_order_relaxed);
+    settings.press_enter = state.press_enter.load(std::memory_order_relaxed);
+    settings.copy_to_clipboard = state.copy_to_clipboard.load(std::memory_order_relaxed);
+    settings.typing = current_typing(state);
+    now.command_line.pairing_key = !current_pairing_key(state).empty();
+    now.adapter = selected_lan_ip(state);
+    now.start_with_windows = state.start_with_windows.load(std::memory_order_relaxed);
+    now.close_to_tray = state.close_to_tray.load(std::memory_order_relaxed);
+    return now;
+}
+
+void save_changed_settings(ReceiverState& state, const StartSettings& before) {
+    const SavedValues old_values = saved_values_of(before);
+    for (const auto& [name, value] : saved_values_of(settings_in_use(state))) {
+        if (old_values.at(name) != value) save_setting(state, name, value);
+    }
+}
+
+Status switch_pairing_key(ReceiverState& state, bool on) {
+    if (!on) {
+        set_pairing_key(state, {});
+        return Status::success();
+    }
+    Result<std::string> key = new_pairing_key();
+    if (!key.ok()) return Status::failure(key.error());
+    set_pairing_key(state, std::move(key.value()));
+    return Status::success();
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.h"
 #include "net/adapter_entry.h"
 #include "receiver/saved_settings.h"
 
@@ -26,3 +27,14 @@ void apply_start_settings(ReceiverState& state, const StartSettings& start);
 // Saves a setting the user has just changed, unless the receiver runs with --ignore-settings.
 // The first failure of a run gives one log line; the receiver runs on either way.
 void save_setting(ReceiverState& state, std::string_view name, std::string_view value);
+
+// The settings the receiver runs with now, as they would be saved.
+StartSettings settings_in_use(ReceiverState& state);
+
+// Saves every setting that differs from `before` (settings_in_use before a change), and only
+// those: what the command line gave stays unsaved unless the user changes it.
+void save_changed_settings(ReceiverState& state, const StartSettings& before);
+
+// Scans need the key of a new pairing URL from now on, or no key. Fails, changing nothing,
+// when no key can be made.
+Status switch_pairing_key(ReceiverState& state, bool on);

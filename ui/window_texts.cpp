@@ -17,3 +17,9 @@ std::string copied_url_log_line(std::string_view url) {
 std::string about_caption(std::string_view version) {
     return "About Quillmark " + std::string(version);
 }
+
+std::string start_with_windows_command(std::string_view exe_path) {
+    std::string command = "\"";
+    command.append(exe_path).append("\" --minimized");
+    return command;
+}

@@ -17,3 +17,9 @@ std::string firewall_log_line(uint16_t port);
 // The About box's caption names the version, e.g. "About Quillmark 0.2.0".
 std::string about_caption(std::string_view version);
 std::string copied_url_log_line(std::string_view url);
+
+// "Start with Windows": the value "Quillmark" of the user's Run key, the exe's quoted path and
+// --minimized, so that the receiver starts hidden in the notification area.
+inline constexpr std::string_view RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr std::string_view RUN_VALUE_NAME = "Quillmark";
+std::string start_with_windows_command(std::string_view exe_path);

@@ -4,13 +4,23 @@ and is not saved; --ignore-settings neither reads nor writes the key. The window
 driven with the window suite's probe. Typing stays off (--no-type), so no keys reach other
 windows."""
 
+import os
+import subprocess
 import unittest
 
 import test_window as window
-from quillmark_wine import (Receiver, forget_settings, fresh_directory, free_port, open_session,
-                            save_setting, saved_settings)
-from test_window import IDC_AUTO_TYPE, IDC_COPY_CLIPBOARD, IDC_LOG, IDC_PRESS_ENTER, log_lines
+from quillmark_wine import (VK_PACKET, Receiver, TargetWindow, forget_settings, fresh_directory,
+                            free_port, open_session, run_to_file, save_setting, saved_settings)
+from test_window import (IDC_AUTO_TYPE, IDC_COPY_CLIPBOARD, IDC_LOG, IDC_PRESS_ENTER,
+                         IDC_SETTINGS, IDC_STATUS, IDC_URL, SCREENSHOTS, log_lines, post_scan,
+                         scaled)
 from wine_harness import wait_for
+
+IDC_KEY_DELAY, IDC_KEY_DELAY_ERROR, IDC_TYPE_MODE, IDC_SUFFIX_KEY = 201, 202, 203, 204
+IDC_PREFIX, IDC_PREFIX_ERROR, IDC_POSTFIX, IDC_POSTFIX_ERROR = 205, 206, 207, 208
+IDC_PAIRING_KEY, IDC_START_WITH_WINDOWS, IDC_CLOSE_TO_TRAY, IDOK, IDCANCEL = 209, 210, 211, 1, 2
+WS_DISABLED = 0x08000000
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 
 session = None
 work_dir = None
@@ -22,6 +32,7 @@ def setUpModule():
     unittest.addModuleCleanup(session.close)
     window.session = session  # the probe helpers run in this module's session
     work_dir = fresh_directory("settings", "run")
+    os.makedirs(SCREENSHOTS, exist_ok=True)
 
 
 def checks(controls):
@@ -36,15 +47,32 @@ class SavedSettings(unittest.TestCase):
     def tearDown(self):
         self.stop()
 
-    def start(self, *options):
-        """A receiver with its window that reads and saves settings (unless told otherwise);
-        returns its controls once its first log line shows."""
+    def start(self, *options, typing=False):
+        """A receiver with its window that reads and saves settings (unless told otherwise),
+        typing only when asked; returns its controls once its first log line shows."""
         self.stop()
         port = free_port()
-        self.receiver = Receiver(session, work_dir, ["-p", str(port), "--no-type", *options],
-                                 port, saved_settings=True)
+        arguments = ["-p", str(port), *options, *(() if typing else ("--no-type",))]
+        self.receiver = Receiver(session, work_dir, arguments, port, saved_settings=True)
         return window.wait_for_window(lambda c: c.get(IDC_LOG, {}).get("text"),
                                       "the first log line", 60)
+
+    def open_dialog(self):
+        """Opens the settings dialog from the window; returns its controls by id."""
+        window.probe("post-click", IDC_SETTINGS)  # posted: the dialog's own loop runs on
+        opened = wait_for(lambda: window.probe("dialog", "dump", expect_window=False)[0] == 0,
+                          30, interval=0.1)
+        self.assertTrue(opened, "the settings dialog did not open")
+        return self.dialog_controls()
+
+    def dialog_controls(self):
+        return window.controls_by_id(window.probe("dialog", "dump")[1])
+
+    def close_dialog(self, button):
+        window.probe("dialog", "click", button)
+        closed = wait_for(lambda: window.probe("dialog", "dump", expect_window=False)[0] == 3,
+                          30, interval=0.1)
+        self.assertTrue(closed, "the settings dialog did not close")
 
     def stop(self):
         if self.receiver:
@@ -88,6 +116,135 @@ class SavedSettings(unittest.TestCase):
         self.assertEqual(window.controls_by_id(window.dump())[IDC_PRESS_ENTER]["check"], 0)
         self.assertEqual(saved_settings(session, work_dir), {"copy_to_clipboard": "false"},
                          "nothing written")
+
+
+    def test_a_typing_option_changed_in_the_dialog_takes_effect_on_the_next_scan(self):
+        self.start("--type-mode", "unicode", typing=True)  # into the target window below
+        target = TargetWindow(session, work_dir)
+        self.addCleanup(target.close)
+        port = self.receiver.port
+        target.wait_focused()
+        self.assertEqual(post_scan(port, {"text": "UNI"}), 200)
+        snapshot = target.wait_until(lambda s: s.edit == "UNI\r\n")
+        self.assertEqual({key for _, key, _, c in snapshot.typed if c != "\r"}, {VK_PACKET},
+                         (snapshot, window.text_of(IDC_LOG)))
+
+        controls = self.open_dialog()
+        self.assertEqual(controls[IDC_TYPE_MODE]["items"],
+                         ["Unicode characters", "Key codes of the keyboard layout"])
+        self.assertEqual((controls[IDC_KEY_DELAY]["text"], controls[IDC_TYPE_MODE]["selected"],
+                          controls[IDC_SUFFIX_KEY]["selected"]), ("0", 0, 0))
+        # A value beyond the command line's limit: its message, and OK disabled until it goes.
+        window.probe("dialog", "set-text", IDC_KEY_DELAY, "1001")
+        window.probe("dialog", "set-text", IDC_PREFIX, "x" * 65)
+        controls = self.dialog_controls()
+        self.assertEqual(controls[IDC_KEY_DELAY_ERROR]["text"], "0 to 1000 ms, whole numbers")
+        self.assertEqual(controls[IDC_PREFIX_ERROR]["text"], "At most 64 characters")
+        self.assertTrue(controls[IDOK]["style"] & WS_DISABLED)
+        dialog_screenshot("settings-dialog-invalid.png")
+        window.probe("dialog", "click", IDOK)  # a disabled button does nothing
+        self.assertEqual(window.probe("dialog", "dump", expect_window=False)[0], 0)
+        window.probe("dialog", "set-text", IDC_KEY_DELAY, "0")
+        window.probe("dialog", "set-text", IDC_PREFIX, "")
+        window.probe("dialog", "select", IDC_TYPE_MODE, 1)
+        window.probe("dialog", "select", IDC_SUFFIX_KEY, 1)
+        controls = self.dialog_controls()
+        self.assertEqual(controls[IDC_KEY_DELAY_ERROR]["text"], "")
+        self.assertFalse(controls[IDOK]["style"] & WS_DISABLED)
+        self.close_dialog(IDOK)
+
+        self.assertEqual(window.text_of(IDC_PRESS_ENTER), "Press Tab after typing barcode")
+        target.clear()
+        self.assertEqual(post_scan(port, {"text": "KEYS"}), 200)
+        snapshot = target.wait_until(lambda s: s.edit == "KEYS" and s.second_focus)
+        self.assertEqual(snapshot.edit, "KEYS")
+        self.assertTrue(snapshot.second_focus, "Tab moved the focus")
+        self.assertNotIn(VK_PACKET, {key for _, key, _, _ in snapshot.typed}, "key codes")
+        self.assertEqual(saved_settings(session, work_dir),
+                         {"type_mode": "keys", "suffix_key": "tab"},
+                         "what the dialog changed, and nothing else")
+
+    def test_pairing_key_and_start_with_windows_from_the_dialog(self):
+        self.start()
+        port = self.receiver.port
+        url = window.text_of(IDC_URL)
+        self.open_dialog()
+        window.probe("dialog", "click", IDC_PAIRING_KEY)
+        window.probe("dialog", "click", IDC_START_WITH_WINDOWS)
+        self.close_dialog(IDOK)
+        keyed = window.text_of(IDC_URL)
+        self.assertRegex(keyed, r"%3Fkey%3D[\w-]{22}$", "a new pairing URL, with its key")
+        self.assertTrue(keyed.startswith(url))
+        self.assertEqual(post_scan(port, {"text": "NOKEY"}), 403)
+        code, run = run_to_file(session, work_dir, ["reg", "query", RUN_KEY, "/v", "Quillmark"],
+                                "run-query.out")
+        self.assertEqual(code, 0, run)
+        self.assertRegex(run, r'Quillmark\s+REG_SZ\s+"[A-Z]:\\.*\\quillmark-receiver\.exe" '
+                              r"--minimized")
+        self.assertEqual(saved_settings(session, work_dir),
+                         {"pairing_key": "true", "start_with_windows": "true"})
+
+        self.open_dialog()
+        self.assertEqual(self.dialog_controls()[IDC_PAIRING_KEY]["check"], 1)
+        window.probe("dialog", "click", IDC_PAIRING_KEY)
+        window.probe("dialog", "click", IDC_START_WITH_WINDOWS)
+        self.close_dialog(IDOK)
+        self.assertEqual(window.text_of(IDC_URL), url)
+        self.assertEqual(post_scan(port, {"text": "OPEN"}), 200)
+        code, _ = run_to_file(session, work_dir, ["reg", "query", RUN_KEY, "/v", "Quillmark"],
+                              "run-query.out")
+        self.assertNotEqual(code, 0, "the Run value is gone")
+
+    def test_cancel_changes_nothing(self):
+        self.start()
+        self.open_dialog()
+        window.probe("dialog", "select", IDC_SUFFIX_KEY, 1)
+        self.close_dialog(IDCANCEL)
+        self.assertEqual(window.text_of(IDC_PRESS_ENTER), "Press Enter after typing barcode")
+        self.assertEqual(saved_settings(session, work_dir), {})
+
+
+def dialog_screenshot(name):
+    """The settings dialog alone, cut from a screenshot of the screen."""
+    left, top, right, bottom = window.probe("dialog", "dump")[1]["outer"]
+    whole = os.path.join(work_dir, "screen.png")
+    session.screenshot(whole)
+    path = os.path.join(SCREENSHOTS, name)
+    subprocess.run(["convert", whole, "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
+                    "+repage", path], check=True, timeout=60)
+    return path
+
+
+class DialogAtDpi(unittest.TestCase):
+    """The dialog at 96 and 144 DPI: every control where the table puts it, scaled; a
+    screenshot of each for people to look at."""
+
+    def test_layout_and_screenshots(self):
+        for dpi in (96, 144):
+            with self.subTest(dpi=dpi):
+                session.set_dpi(dpi)
+                self.addCleanup(session.set_dpi, 96)
+                case = SavedSettings()
+                case.receiver = None
+                port = free_port()
+                case.receiver = Receiver(session, work_dir, ["-p", str(port), "--no-type"], port)
+                try:
+                    window.wait_for_window(lambda c: c.get(IDC_STATUS, {}).get("text"),
+                                           "the window", 60)
+                    controls = case.open_dialog()
+                    left, top, right, bottom = controls[IDC_CLOSE_TO_TRAY]["rect"]
+                    self.assertEqual((left, top), (scaled(14, dpi), scaled(258, dpi)))
+                    self.assertEqual(controls[IDC_CLOSE_TO_TRAY]["text"],
+                                     "Close to the notification area")
+                    snapshot = window.probe("dialog", "dump")[1]
+                    self.assertEqual(snapshot["client_size"], [scaled(432, dpi), scaled(330, dpi)])
+                    self.assertEqual(snapshot["title"], "Quillmark Settings")
+                    shot = dialog_screenshot("settings-dialog.png" if dpi == 96 else
+                                             f"settings-dialog-{dpi}dpi.png")
+                    self.assertTrue(os.path.getsize(shot) > 0)
+                    case.close_dialog(IDCANCEL)
+                finally:
+                    case.stop()
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "core/utf8.h"
@@ -9,7 +10,6 @@
 #include "desktop/desktop.h"
 #include "net/endpoint.h"
 #include "receiver/receiver_state.h"
-#include "receiver/saved_settings.h"
 #include "receiver/start_settings.h"
 #include "server/server_start.h"
 #include "ui/port_text.h"
@@ -23,20 +23,20 @@ bool is_checked(HWND window, int id) {
 }
 
 // A delivery check box into the state, saved at once.
-void switch_delivery(HWND window, ReceiverState& state, int id, std::atomic<bool>& setting,
-                     std::string_view name) {
-    const bool on = is_checked(window, id);
-    setting.store(on, std::memory_order_relaxed);
-    save_setting(state, name, saved_switch(on));
+void switch_delivery(HWND window, ReceiverState& state, int id, std::atomic<bool>& setting) {
+    const StartSettings before = settings_in_use(state);
+    setting.store(is_checked(window, id), std::memory_order_relaxed);
+    save_changed_settings(state, before);
 }
 
 // Only the advertised address changes: the server listens on every interface.
 void select_adapter(HWND window, ReceiverState& state) {
     const LRESULT index = SendMessageW(GetDlgItem(window, IDC_ADAPTER), CB_GETCURSEL, 0, 0);
     if (index < 0) return;
+    const StartSettings before = settings_in_use(state);
     state.selected_adapter.store(size_t(index), std::memory_order_relaxed);
     refresh_endpoint_views(window, state);
-    save_setting(state, SETTING_ADAPTER, selected_lan_ip(state));
+    save_changed_settings(state, before);
 }
 
 void apply_port(HWND window, const std::shared_ptr<ReceiverState>& state) {
@@ -70,6 +70,19 @@ void allow_firewall(HWND window, ReceiverState& state) {
     push_log_line(state, firewall_log_line(port));
 }
 
+// Changes apply at once: a new pairing URL and QR code when the pairing key changed, and the
+// name of the key pressed after a scan in the check box.
+void open_settings(HWND window, ReceiverState& state) {
+    if (!show_settings_dialog(window, state)) return;
+    refresh_endpoint_views(window, state);
+    const ControlLayout& press_enter = WINDOW_CONTROLS[size_t(
+        std::find_if(WINDOW_CONTROLS.begin(), WINDOW_CONTROLS.end(),
+                     [](const ControlLayout& layout) { return layout.id == IDC_PRESS_ENTER; }) -
+        WINDOW_CONTROLS.begin())];
+    set_control_text(window, IDC_PRESS_ENTER,
+                     initial_control_text(press_enter, "", 0, current_typing(state).suffix_key));
+}
+
 void show_about(HWND window) {
     show_message_box(window, ABOUT_TEXT, about_caption(RECEIVER_VERSION), MB_ICONINFORMATION);
 }
@@ -89,14 +102,13 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             copy_url(*state);
             break;
         case IDC_AUTO_TYPE:
-            switch_delivery(window, *state, id, state->auto_type, SETTING_AUTO_TYPE);
+            switch_delivery(window, *state, id, state->auto_type);
             break;
         case IDC_PRESS_ENTER:
-            switch_delivery(window, *state, id, state->press_enter, SETTING_PRESS_ENTER);
+            switch_delivery(window, *state, id, state->press_enter);
             break;
         case IDC_COPY_CLIPBOARD:
-            switch_delivery(window, *state, id, state->copy_to_clipboard,
-                            SETTING_COPY_TO_CLIPBOARD);
+            switch_delivery(window, *state, id, state->copy_to_clipboard);
             break;
         case IDC_ALLOW_FIREWALL:
             allow_firewall(window, *state);
@@ -106,6 +118,9 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             break;
         case IDC_ABOUT:
             show_about(window);
+            break;
+        case IDC_SETTINGS:
+            open_settings(window, *state);
             break;
     }
 }

@@ -19,19 +19,6 @@ static_assert(STYLE_CBS_DROPDOWNLIST == CBS_DROPDOWNLIST &&
 
 namespace {
 
-// A control that cannot be created is left out; commands that look it up then find nothing.
-HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
-                          const PixelRect& rect, std::string_view text) {
-    const std::u16string class_name = utf16_from_utf8(layout.class_name);
-    const std::u16string wide_text = utf16_from_utf8(text);
-    HWND control = CreateWindowExW(
-        layout.ex_style, wide(class_name), wide(wide_text), layout.style | WS_CHILD | WS_VISIBLE,
-        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
-    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    return control;
-}
-
 void fill_adapter_list(HWND combo, ReceiverState& state) {
     std::lock_guard lock(state.adapters_lock);
     for (const AdapterEntry& entry : state.adapters) {
@@ -69,6 +56,18 @@ void prepare_control(HWND control, int id, ReceiverState& state) {
 }
 
 }  // namespace
+
+HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
+                          const PixelRect& rect, std::string_view text) {
+    const std::u16string class_name = utf16_from_utf8(layout.class_name);
+    const std::u16string wide_text = utf16_from_utf8(text);
+    HWND control = CreateWindowExW(
+        layout.ex_style, wide(class_name), wide(wide_text), layout.style | WS_CHILD | WS_VISIBLE,
+        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
+    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    return control;
+}
 
 LRESULT on_create(HWND window, ReceiverState& state) {
     // From now on server threads notify the window of queued log lines. Posted, never sent:

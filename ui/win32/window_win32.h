@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/result.h"
 #include "platform/win32/win32_handles.h"
 #include "ui/window_layout.h"
 
@@ -44,6 +45,17 @@ void remember_control(size_t index, HWND control);
 LRESULT on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam);
 // Labels, check boxes and read-only boxes on the window's own background.
 LRESULT on_control_colour(HDC dc);
+
+// A child control of a table row at `rect` with `font`; null, and left out, when it cannot be
+// created (commands that look it up then find nothing).
+HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
+                          const PixelRect& rect, std::string_view text);
+
+// The settings dialog, modal to the main window; changes apply and are saved on OK. True on OK.
+bool show_settings_dialog(HWND owner, ReceiverState& state);
+
+// Writes or removes the user's Run value "Quillmark" (the exe's quoted path and --minimized).
+Status set_start_with_windows(bool on);
 
 void set_control_text(HWND window, int id, std::string_view text);
 std::string control_text(HWND window, int id);
