@@ -24,6 +24,10 @@ inline constexpr int IDC_LOG = 111;
 inline constexpr int IDC_STATUS = 112;
 inline constexpr int IDC_ABOUT = 113;
 inline constexpr int IDC_SETTINGS = 114;
+// The notification area icon's menu; sent to the main window as commands.
+inline constexpr int IDM_TRAY_SHOW = 301;
+inline constexpr int IDM_TRAY_PAUSE = 302;
+inline constexpr int IDM_TRAY_EXIT = 303;
 
 // Win32 style bits under names of their own (the Windows headers define the originals as
 // macros); the Win32 build checks each against its header.

@@ -23,3 +23,7 @@ std::string start_with_windows_command(std::string_view exe_path) {
     command.append(exe_path).append("\" --minimized");
     return command;
 }
+
+std::string tray_tip(uint64_t scans) {
+    return "Quillmark: " + std::to_string(scans) + " scans";
+}

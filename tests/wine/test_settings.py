@@ -39,7 +39,9 @@ def checks(controls):
     return [controls[i]["check"] for i in (IDC_AUTO_TYPE, IDC_PRESS_ENTER, IDC_COPY_CLIPBOARD)]
 
 
-class SavedSettings(unittest.TestCase):
+class SettingsCase(unittest.TestCase):
+    """Each test starts with no saved settings and its own receivers."""
+
     def setUp(self):
         forget_settings(session, work_dir)
         self.receiver = None
@@ -80,6 +82,9 @@ class SavedSettings(unittest.TestCase):
             self.receiver = None
             gone = wait_for(lambda: window.probe("dump", expect_window=False)[0] == 2, 30)
             self.assertTrue(gone, "the receiver's window outlived its process")
+
+
+class SavedSettings(SettingsCase):
 
     def test_a_check_box_changed_in_the_window_is_changed_after_a_restart(self):
         self.assertEqual(checks(self.start()), [0, 1, 1])
@@ -204,6 +209,55 @@ class SavedSettings(unittest.TestCase):
         self.assertEqual(saved_settings(session, work_dir), {})
 
 
+class Tray(SettingsCase):
+    """The notification area icon's menu commands, sent to the window as the menu sends them:
+    Wine gives no other process the program's menus."""
+    IDM_TRAY_SHOW, IDM_TRAY_PAUSE, IDM_TRAY_EXIT = 301, 302, 303
+    WS_VISIBLE = 0x10000000
+
+    def visible(self):
+        return bool(window.dump()["style"] & self.WS_VISIBLE)
+
+    def test_pause_typing_keeps_receiving_copying_and_logging(self):
+        self.start(typing=True)
+        target = TargetWindow(session, work_dir)
+        self.addCleanup(target.close)
+        target.wait_focused()
+        port = self.receiver.port
+        window.probe("command", self.IDM_TRAY_PAUSE)
+        self.assertEqual(post_scan(port, {"text": "HELD"}), 200)
+        controls = window.wait_for_window(lambda c: "HELD" in c[IDC_LOG]["text"], "the scan")
+        lines = log_lines(controls[IDC_LOG]["text"])
+        self.assertIn("Typing paused: scans are received, copied and logged, not typed", lines)
+        self.assertTrue(lines[-1].endswith("HELD (100% - Copied & Paused)"), lines[-1])
+        snapshot = target.dump()
+        self.assertEqual((snapshot.edit, snapshot.clipboard), ("", "HELD"), "not typed")
+        window.probe("command", self.IDM_TRAY_PAUSE)
+        self.assertEqual(post_scan(port, {"text": "GOES"}), 200)
+        target.wait_until(lambda s: s.edit == "GOES\r\n")
+        self.assertIn("Typing resumed", log_lines(window.text_of(IDC_LOG)))
+
+    def test_close_and_minimize_hide_to_the_tray_when_asked(self):
+        save_setting(session, work_dir, "close_to_tray", "true")
+        self.start()
+        window.probe("close")
+        self.assertTrue(wait_for(lambda: not self.visible(), 20), "hidden, not closed")
+        self.assertIsNone(self.receiver.process.poll())
+        self.assertEqual(post_scan(self.receiver.port, {"text": "HIDDEN"}), 200)
+        window.probe("command", self.IDM_TRAY_SHOW)
+        self.assertTrue(wait_for(self.visible, 20), "shown again")
+        window.probe("minimize")
+        self.assertTrue(wait_for(lambda: not self.visible(), 20), "minimised to the tray")
+        window.probe("command", self.IDM_TRAY_EXIT)
+        self.assertEqual(self.receiver.process.wait(timeout=30), 0)
+
+    def test_minimized_starts_hidden_and_serves(self):
+        self.start("--minimized")
+        self.assertFalse(self.visible())
+        self.assertEqual(post_scan(self.receiver.port, {"text": "QUIET"}), 200)
+        window.wait_for_window(lambda c: "QUIET" in c[IDC_LOG]["text"], "the scan")
+
+
 def dialog_screenshot(name):
     """The settings dialog alone, cut from a screenshot of the screen."""
     left, top, right, bottom = window.probe("dialog", "dump")[1]["outer"]
@@ -224,7 +278,7 @@ class DialogAtDpi(unittest.TestCase):
             with self.subTest(dpi=dpi):
                 session.set_dpi(dpi)
                 self.addCleanup(session.set_dpi, 96)
-                case = SavedSettings()
+                case = SettingsCase()
                 case.receiver = None
                 port = free_port()
                 case.receiver = Receiver(session, work_dir, ["-p", str(port), "--no-type"], port)

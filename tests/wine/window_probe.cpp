@@ -397,6 +397,10 @@ int run(const std::vector<std::wstring>& all) {
             return 2;
         }
         print("{}");
+    } else if (command == L"command" && args.size() == 2) {
+        // What a menu item does (the notification area icon's menu is the program's own).
+        send(main, WM_COMMAND, MAKEWPARAM(_wtoi(args[1].c_str()), 0), 0);
+        print("{}");
     } else if (command == L"close") {
         PostMessageW(main, WM_CLOSE, 0, 0);
         print("{}");

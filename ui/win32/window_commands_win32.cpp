@@ -122,5 +122,17 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
         case IDC_SETTINGS:
             open_settings(window, *state);
             break;
+        case IDM_TRAY_SHOW:
+            show_from_tray(window);
+            break;
+        case IDM_TRAY_PAUSE: {
+            const bool paused = !state->typing_paused.load(std::memory_order_relaxed);
+            state->typing_paused.store(paused, std::memory_order_relaxed);
+            push_log_line(*state, std::string(paused ? TYPING_PAUSED_LINE : TYPING_RESUMED_LINE));
+            break;
+        }
+        case IDM_TRAY_EXIT:
+            DestroyWindow(window);
+            break;
     }
 }

@@ -87,6 +87,7 @@ LRESULT on_create(HWND window, ReceiverState& state) {
         if (control) prepare_control(control, layout.id, state);
     }
     refresh_endpoint_views(window, state);
+    add_tray_icon(window, state);
     // Last, so a failed server start is the first line the user sees.
     drain_log(window, state);
     return 0;

@@ -15,6 +15,8 @@ struct ReceiverState;
 
 // Posted to the main window after a log line is queued; no parameters.
 inline constexpr UINT WM_LOG_PENDING = WM_APP + 1;
+// From the notification area icon; lParam's low word is the mouse message.
+inline constexpr UINT WM_TRAY_NOTIFY = WM_APP + 2;
 
 inline RECT rect_from(const PixelRect& r) {
     return RECT{r.left, r.top, r.right, r.bottom};
@@ -56,6 +58,17 @@ bool show_settings_dialog(HWND owner, ReceiverState& state);
 
 // Writes or removes the user's Run value "Quillmark" (the exe's quoted path and --minimized).
 Status set_start_with_windows(bool on);
+
+// The notification area icon (ui/win32/tray_win32.cpp). Explorer broadcasts the
+// "TaskbarCreated" message when it (re)starts; the icon is added again then.
+UINT taskbar_created_message();
+void add_tray_icon(HWND window, ReceiverState& state);
+void update_tray_tip(HWND window, ReceiverState& state);
+void remove_tray_icon(HWND window);
+// Hides the window, leaving the icon; the first time in a run a balloon says so.
+void hide_to_tray(HWND window);
+void show_from_tray(HWND window);
+void on_tray_notify(HWND window, ReceiverState& state, LPARAM lparam);
 
 void set_control_text(HWND window, int id, std::string_view text);
 std::string control_text(HWND window, int id);
