@@ -48,6 +48,7 @@ class SettingsCase(unittest.TestCase):
 
     def tearDown(self):
         self.stop()
+        forget_settings(session, work_dir)  # nothing left for programs started without a helper
 
     def start(self, *options, typing=False):
         """A receiver with its window that reads and saves settings (unless told otherwise),
