@@ -3,7 +3,6 @@
 // each platform's (settings_store.h).
 #pragma once
 
-#include <array>
 #include <functional>
 #include <map>
 #include <string>

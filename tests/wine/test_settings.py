@@ -271,8 +271,8 @@ def dialog_screenshot(name):
 
 
 class DialogAtDpi(unittest.TestCase):
-    """The dialog at 96 and 144 DPI: every control where the table puts it, scaled; a
-    screenshot of each for people to look at."""
+    """The dialog at 96 and 144 DPI: every control where the table puts it, scaled, also after
+    a move to a monitor of another DPI; a screenshot of each for people to look at."""
 
     def test_layout_and_screenshots(self):
         for dpi in (96, 144):
@@ -297,6 +297,11 @@ class DialogAtDpi(unittest.TestCase):
                     shot = dialog_screenshot("settings-dialog.png" if dpi == 96 else
                                              f"settings-dialog-{dpi}dpi.png")
                     self.assertTrue(os.path.getsize(shot) > 0)
+                    # Moved to a monitor of another DPI (Wine never says so itself).
+                    other = 192 if dpi == 144 else 144
+                    window.probe("dialog", "dpi-changed", other)
+                    moved = case.dialog_controls()[IDC_CLOSE_TO_TRAY]["rect"]
+                    self.assertEqual(moved[:2], [scaled(14, other), scaled(258, other)])
                     case.close_dialog(IDCANCEL)
                 finally:
                     case.stop()

@@ -1,5 +1,6 @@
 // The settings dialog. Its controls are made at the main window's DPI with its message font;
 // the dialog manager gives Tab, the labels' mnemonics, Enter for OK and Escape for Cancel.
+#include <array>
 #include <string>
 
 #include "core/utf8.h"
@@ -20,6 +21,14 @@ struct alignas(DWORD) EmptyDialogTemplate {
     WORD window_class = 0;
     WORD title = 0;
 };
+
+// The open dialog's controls (labels have no id to find them by) and its font after a move to
+// another DPI. One dialog at a time, on the main thread.
+struct OpenDialog {
+    std::array<HWND, SETTINGS_DIALOG_CONTROLS.size()> controls{};
+    UniqueGdiObject<HFONT> font;
+};
+OpenDialog open_dialog;
 
 bool is_checked(HWND dialog, int id) {
     return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -88,9 +97,12 @@ void on_init(HWND dialog, ReceiverState& state) {
     const int dpi = current_dpi();
     size_dialog(dialog, dpi);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    for (const ControlLayout& layout : SETTINGS_DIALOG_CONTROLS) {
-        create_child_control(dialog, instance, current_font(), layout,
-                             control_rect_for_dpi(layout, dpi), layout.text);
+    open_dialog = {};
+    for (size_t i = 0; i < SETTINGS_DIALOG_CONTROLS.size(); ++i) {
+        const ControlLayout& layout = SETTINGS_DIALOG_CONTROLS[i];
+        open_dialog.controls[i] =
+            create_child_control(dialog, instance, current_font(), layout,
+                                 control_rect_for_dpi(layout, dpi), layout.text);
     }
     const SettingsForm form =
         form_from_settings(current_typing(state), !current_pairing_key(state).empty(),
@@ -137,6 +149,14 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
         case WM_INITDIALOG:
             on_init(dialog, *reinterpret_cast<ReceiverState*>(lparam));
             return FALSE;  // the focus is set already
+        case WM_DPICHANGED: {
+            UniqueGdiObject<HFONT> font = move_for_dpi(
+                dialog, lparam, open_dialog.controls.data(), SETTINGS_DIALOG_CONTROLS.data(),
+                SETTINGS_DIALOG_CONTROLS.size(), HIWORD(wparam),
+                open_dialog.font ? open_dialog.font.get() : current_font());
+            if (font) open_dialog.font = std::move(font);
+            return TRUE;
+        }
         case WM_COMMAND:
             if (HIWORD(wparam) == EN_CHANGE) {
                 show_form_errors(dialog);
@@ -158,6 +178,9 @@ bool show_settings_dialog(HWND owner, ReceiverState& state) {
     empty.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
     empty.dialog.cx = 200;  // dialog units; resized for the DPI at WM_INITDIALOG
     empty.dialog.cy = 150;
-    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &empty.dialog, owner,
-                                   dialog_procedure, reinterpret_cast<LPARAM>(&state)) == IDOK;
+    const INT_PTR result =
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &empty.dialog, owner, dialog_procedure,
+                                reinterpret_cast<LPARAM>(&state));
+    open_dialog = {};  // the controls are gone: their font may go too
+    return result == IDOK;
 }

@@ -75,12 +75,11 @@ void allow_firewall(HWND window, ReceiverState& state) {
 void open_settings(HWND window, ReceiverState& state) {
     if (!show_settings_dialog(window, state)) return;
     refresh_endpoint_views(window, state);
-    const ControlLayout& press_enter = WINDOW_CONTROLS[size_t(
+    const auto press_enter =
         std::find_if(WINDOW_CONTROLS.begin(), WINDOW_CONTROLS.end(),
-                     [](const ControlLayout& layout) { return layout.id == IDC_PRESS_ENTER; }) -
-        WINDOW_CONTROLS.begin())];
+                     [](const ControlLayout& layout) { return layout.id == IDC_PRESS_ENTER; });
     set_control_text(window, IDC_PRESS_ENTER,
-                     initial_control_text(press_enter, "", 0, current_typing(state).suffix_key));
+                     initial_control_text(*press_enter, "", 0, current_typing(state).suffix_key));
 }
 
 void show_about(HWND window) {

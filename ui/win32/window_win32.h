@@ -39,6 +39,15 @@ int system_dpi();
 int window_dpi(HWND window);
 int current_dpi();
 HFONT current_font();
+// The system's message font at `dpi`; null when there is none.
+UniqueGdiObject<HFONT> new_message_font(int dpi);
+// WM_DPICHANGED of a window whose `controls` are rows of `layouts`: the window to the suggested
+// rectangle (lParam), each control to its row at `dpi` with the message font at `dpi` (or
+// `font_in_use` when that cannot be made). Returns the new font, which must outlive the
+// controls' use of it; the old one may go once this returns.
+UniqueGdiObject<HFONT> move_for_dpi(HWND window, LPARAM suggested_rect, const HWND* controls,
+                                    const ControlLayout* layouts, size_t count, int dpi,
+                                    HFONT font_in_use);
 // At creation: the window's DPI, the message font at that DPI and the outer size for it.
 void begin_dpi(HWND window, int dpi);
 // Row `index` of WINDOW_CONTROLS, kept so that a DPI change can move it (labels have no id).
