@@ -3,15 +3,15 @@ LINUX_BUILD := build/linux
 # Seconds each fuzz target runs in `make fuzz`.
 FUZZ_SECONDS ?= 180
 
-.PHONY: run test check bench bench-web linux windows web-setup packages-build fuzz fuzz-build \
-	sanitize
+.PHONY: run test check bench bench-web linux windows installer web-setup packages-build fuzz \
+	fuzz-build sanitize
 
 run: linux
 	$(LINUX_BUILD)/quillmark-receiver --headless
 
 # The whole suite: unit, end-to-end, browser (web), Windows-under-Wine (wine) and a short run of
 # every fuzz target over its seed corpus (fuzz).
-test: linux windows web-setup fuzz-build
+test: linux windows installer web-setup fuzz-build
 	scripts/install_packages.sh e2e
 	ctest --test-dir $(LINUX_BUILD) --output-on-failure --timeout 900
 
@@ -26,6 +26,10 @@ linux: packages-build
 # build/windows/quillmark-receiver.exe, cross-compiled with MinGW-w64.
 windows:
 	scripts/build_windows.sh
+
+# build/windows/quillmark-setup-X.Y.Z.exe, the installer, made with NSIS from the Windows build.
+installer: windows
+	scripts/build_installer.sh
 
 # The libFuzzer targets (clang, ASan and UBSan) in build/fuzz.
 fuzz-build:

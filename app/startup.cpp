@@ -10,6 +10,7 @@
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
 #include "receiver/scan_journal.h"
+#include "receiver/start_settings.h"
 #include "server/lasting_identity.h"
 #include "server/open_file_limit.h"
 #include "server/server_start.h"
@@ -31,10 +32,15 @@ std::optional<std::filesystem::path> open_identity(ReceiverState& state) {
 
 }  // namespace
 
-std::shared_ptr<ReceiverState> start_receiver(const CommandLine& command_line,
+std::shared_ptr<ReceiverState> start_receiver(const CommandLine& given,
                                               std::FILE* headless_output) {
+    std::vector<std::string> notes;
+    const StartSettings start = load_start_settings(given, notes);
+    const CommandLine& command_line = start.command_line;
     auto state = new_receiver_state(command_line.settings, list_lan_adapters());
     state->log_output = headless_output;
+    apply_start_settings(*state, start);
+    for (std::string& note : notes) push_log_line(*state, std::move(note));
     std::optional<std::filesystem::path> folder;
     if (!command_line.ephemeral_identity) folder = open_identity(*state);
     if (command_line.pairing_key) {

@@ -9,7 +9,8 @@
 
 struct ReceiverState;
 
-// Builds the adapter list and the state (with a fresh pairing key when asked for), and starts
+// Reads the saved settings (unless --ignore-settings; the command line wins over them), builds
+// the adapter list and the state (with a fresh pairing key when asked for), and starts
 // the server; a failed start becomes the first log line, and without the key it asks for the
 // server does not start at all. With `headless_output`, log lines are printed there instead
 // of queued.

@@ -4,9 +4,7 @@
 
 #include "core/utf8.h"
 
-namespace {
-
-bool parse_port(const std::string& text, uint16_t& port) {
+bool parse_port_value(const std::string& text, uint16_t& port) {
     uint16_t value = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -14,6 +12,8 @@ bool parse_port(const std::string& text, uint16_t& port) {
     port = value;
     return true;
 }
+
+namespace {
 
 // The value after --journal-days at `index`, which moves past it; false with `error` set when
 // it is missing or not a whole number from 0 to MAX_JOURNAL_DAYS.
@@ -41,9 +41,14 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     CommandLine result;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        bool given = true;
         if (argument == "--port" || argument == "-p") {
             // The value is consumed even when it does not parse, so it is never an option.
-            if (i + 1 < arguments.size()) parse_port(arguments[++i], result.settings.port);
+            if (i + 1 < arguments.size() &&
+                parse_port_value(arguments[++i], result.settings.port)) {
+                result.given.insert("--port");  // "-p" too: one setting, one name
+            }
+            continue;
         } else if (argument == "--no-type") {
             result.settings.auto_type = false;
         } else if (argument == "--no-enter") {
@@ -62,9 +67,16 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             result.pairing_key = result.new_pairing_key = true;
         } else if (argument == "--ephemeral-identity") {
             result.ephemeral_identity = true;
+        } else if (argument == "--ignore-settings") {
+            result.ignore_settings = true;
+        } else if (argument == "--minimized") {
+            result.minimized = true;
         } else if (parse_typing_option(arguments, i, result.settings.typing, result.error)) {
             if (!result.error.empty()) break;
+        } else {
+            given = false;  // anything else is ignored
         }
+        if (given) result.given.insert(argument);
     }
     return result;
 }

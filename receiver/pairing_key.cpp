@@ -66,9 +66,10 @@ bool pairing_key_matches(std::string_view key, std::string_view given) {
 
 bool scan_key_accepted(ReceiverState& state, std::string_view query,
                        const std::string& client_address) {
-    if (state.pairing_key.empty()) return true;
+    const std::string key = current_pairing_key(state);
+    if (key.empty()) return true;
     const std::optional<std::string> given = query_member(query, "key");
-    if (given && pairing_key_matches(state.pairing_key, *given)) return true;
+    if (given && pairing_key_matches(key, *given)) return true;
     if (state.refused_scan_log.allow(client_address, LogThrottle::Clock::now())) {
         push_log_line(state, "Refused a scan from " + client_address + ": wrong pairing key");
     }

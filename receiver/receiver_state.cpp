@@ -17,6 +17,26 @@ std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settin
     return state;
 }
 
+TypingOptions current_typing(ReceiverState& state) {
+    std::lock_guard lock(state.typing_lock);
+    return state.typing;
+}
+
+void set_typing(ReceiverState& state, TypingOptions typing) {
+    std::lock_guard lock(state.typing_lock);
+    state.typing = std::move(typing);
+}
+
+std::string current_pairing_key(ReceiverState& state) {
+    std::lock_guard lock(state.pairing_key_lock);
+    return state.pairing_key;
+}
+
+void set_pairing_key(ReceiverState& state, std::string key) {
+    std::lock_guard lock(state.pairing_key_lock);
+    state.pairing_key = std::move(key);
+}
+
 void push_log_line(ReceiverState& state, std::string line) {
     std::lock_guard lock(state.pending_log_lock);
     if (state.log_output) {
@@ -54,7 +74,7 @@ std::string selected_lan_ip(ReceiverState& state) {
 
 std::string pairing_url(ReceiverState& state) {
     return pairing_url_for(selected_lan_ip(state), state.port.load(std::memory_order_relaxed),
-                           state.pairing_key);
+                           current_pairing_key(state));
 }
 
 std::string trust_hint(ReceiverState& state) {

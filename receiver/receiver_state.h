@@ -42,14 +42,26 @@ struct ReceiverState {
     std::atomic<bool> press_enter{true};
     std::atomic<bool> copy_to_clipboard{true};
     RecentScanIds delivered_scan_ids;  // own lock, never held with another
-    TypingOptions typing;              // fixed after start-up
+    // How scans are typed; the settings dialog may change it while scans arrive. Read it with
+    // current_typing(); the lock is never held with another.
+    std::mutex typing_lock;
+    TypingOptions typing;
+    // "Pause typing": scans are still received, copied and logged, but not typed.
+    std::atomic<bool> typing_paused{false};
+    std::atomic<bool> close_to_tray{false};
+    std::atomic<bool> start_with_windows{false};
+
+    // Whether what the user changes is saved (not with --ignore-settings). Set at start-up.
+    bool saving_settings = false;
+    std::atomic<bool> save_failure_logged{false};  // one log line per run is enough
 
     // Headless mode: no window will ever drain the queue, so lines go straight here instead.
     std::FILE* log_output = nullptr;
     Desktop desktop = platform_desktop();
 
-    // With --pairing-key, the key every scan must carry; empty when none is asked. Set once at
-    // start-up, before the server starts.
+    // With --pairing-key, the key every scan must carry; empty when none is asked. Set at
+    // start-up; the settings dialog may switch it on or off. Read it with current_pairing_key().
+    std::mutex pairing_key_lock;
     std::string pairing_key;
     // The lasting identity, set once at start-up before the server starts: the server
     // certificate and key every start serves, and the local CA's certificate (DER) that
@@ -70,6 +82,14 @@ struct ReceiverState {
 
 std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settings,
                                                   std::vector<AdapterEntry> adapters);
+
+// A copy of the typing options in use, for one scan.
+TypingOptions current_typing(ReceiverState& state);
+void set_typing(ReceiverState& state, TypingOptions typing);
+
+// The pairing key in use (empty: none), and a new one, or none, from now on.
+std::string current_pairing_key(ReceiverState& state);
+void set_pairing_key(ReceiverState& state, std::string key);
 
 // Queues one display line (no terminator) and tells the log observer, from any thread.
 void push_log_line(ReceiverState& state, std::string line);

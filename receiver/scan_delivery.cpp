@@ -21,20 +21,25 @@ void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest pres
         if (!outcome.empty()) outcome += " & ";
         outcome += word;
     };
+    const TypingOptions typing = current_typing(state);  // the same for the whole scan
     {
         // One scan's clipboard copy and keystrokes form a unit: two scans never interleave.
         std::lock_guard lock(state.delivery_lock);
         const bool copy = state.copy_to_clipboard.load(std::memory_order_relaxed);
         const bool type = state.auto_type.load(std::memory_order_relaxed);
-        // On record before the desktop is touched: a crash while typing loses nothing. Typing
-        // has no pause here, so no scan is journaled as paused.
-        record_scan(state, scan, delivery_outcome(false, type, copy));
+        const bool paused = state.typing_paused.load(std::memory_order_relaxed);
+        // On record before the desktop is touched: a crash while typing loses nothing.
+        record_scan(state, scan, delivery_outcome(paused, type, copy));
         if (copy && state.desktop.copy_text(scan.text).ok()) add_outcome("Copied");
-        if (type) {
+        if (!type) {
+            // not typed, as asked
+        } else if (paused) {
+            add_outcome("Paused");  // typing is on, but held for now
+        } else {
             bool with_suffix = state.press_enter.load(std::memory_order_relaxed) &&
                                press_enter_request != PressEnterRequest::no;
-            if (state.desktop.type_text(scan.text, with_suffix, state.typing).ok()) {
-                add_outcome(typed_outcome(with_suffix, state.typing.suffix_key));
+            if (state.desktop.type_text(scan.text, with_suffix, typing).ok()) {
+                add_outcome(typed_outcome(with_suffix, typing.suffix_key));
             }
         }
     }
@@ -50,7 +55,7 @@ void report_repeated_scan(ReceiverState& state, const Scan& scan) {
 }
 
 bool accept_scan(ReceiverState& state, const Scan& scan, PressEnterRequest press_enter_request) {
-    if (state.typing.key_delay_ms == 0) {
+    if (current_typing(state).key_delay_ms == 0) {
         deliver_scan(state, scan, press_enter_request);
         return true;
     }

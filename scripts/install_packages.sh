@@ -9,7 +9,7 @@ packages_for() {
         build) echo "cmake ninja-build g++ make pkg-config libssl-dev libqrcodegencpp-dev libgtest-dev zbar-tools libx11-dev libxtst-dev librsvg2-bin nodejs npm" ;;
         e2e) echo "curl openssl zbar-tools procps xvfb xclip x11-xkb-utils" ;;
         web) echo "nodejs npm chromium ffmpeg zint fonts-dejavu-core libnss3-tools" ;;
-        windows) echo "nodejs npm g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2" ;;
+        windows) echo "nodejs npm g++-mingw-w64-x86-64-posix dpkg-dev librsvg2-bin icoutils wine64 fonts-wine xvfb x11-xkb-utils imagemagick xclip zbar-tools procps python3 iproute2 nsis" ;;
         bench) echo "nginx-light wrk openssl curl" ;;
         # clang's libFuzzer and sanitizer runtimes; llvm brings llvm-symbolizer for stack traces.
         fuzz) echo "clang libclang-rt-14-dev llvm" ;;

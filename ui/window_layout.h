@@ -26,6 +26,11 @@ inline constexpr int IDC_ABOUT = 113;
 inline constexpr int IDC_OPEN_JOURNAL = 114;
 inline constexpr int IDC_OPEN_BROWSER = 115;
 inline constexpr int IDC_TRUST_HINT = 116;  // empty without a lasting identity
+inline constexpr int IDC_SETTINGS = 117;
+// The notification area icon's menu; sent to the main window as commands.
+inline constexpr int IDM_TRAY_SHOW = 301;
+inline constexpr int IDM_TRAY_PAUSE = 302;
+inline constexpr int IDM_TRAY_EXIT = 303;
 
 // Win32 style bits under names of their own (the Windows headers define the originals as
 // macros); the Win32 build checks each against its header.
@@ -83,7 +88,7 @@ inline constexpr uint32_t PUSH_BUTTON_STYLE = STYLE_WS_TABSTOP;
 inline constexpr uint32_t CHECK_BOX_STYLE = STYLE_BS_AUTOCHECKBOX | STYLE_WS_TABSTOP;
 
 // In creation order.
-inline constexpr std::array<ControlLayout, 21> WINDOW_CONTROLS{{
+inline constexpr std::array<ControlLayout, 22> WINDOW_CONTROLS{{
     // Without SS_NOPREFIX the "&" would vanish and underline the blank after it.
     {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20,
      STYLE_SS_NOPREFIX, 0},
@@ -99,6 +104,7 @@ inline constexpr std::array<ControlLayout, 21> WINDOW_CONTROLS{{
      STYLE_WS_EX_CLIENTEDGE},
     {"BUTTON", "Apply Port", IDC_APPLY_PORT, 446, 71, 95, 26, PUSH_BUTTON_STYLE, 0},
     {"BUTTON", "About", IDC_ABOUT, 651, 71, 82, 26, PUSH_BUTTON_STYLE, 0},
+    {"BUTTON", "Settings\u2026", IDC_SETTINGS, 549, 71, 94, 26, PUSH_BUTTON_STYLE, 0},
     {"BUTTON", "Auto-type barcode into active window (Keyboard Wedge)", IDC_AUTO_TYPE, 318, 110,
      415, 22, CHECK_BOX_STYLE, 0},
     {"BUTTON", "Press Enter after typing barcode", IDC_PRESS_ENTER, 318, 136, 415, 22,

@@ -30,3 +30,13 @@ std::string about_text(std::string_view ca_fingerprint) {
     }
     return text;
 }
+
+std::string start_with_windows_command(std::string_view exe_path) {
+    std::string command = "\"";
+    command.append(exe_path).append("\" --minimized");
+    return command;
+}
+
+std::string tray_tip(uint64_t scans) {
+    return "Quillmark: " + std::to_string(scans) + " scans";
+}

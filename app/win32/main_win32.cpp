@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     CommandLine command_line = parse_command_line(process_arguments());
     if (!command_line.error.empty()) return refuse_start(command_line);
     if (!command_line.headless) {
-        return run_main_window(start_receiver(command_line, nullptr));
+        return run_main_window(start_receiver(command_line, nullptr), command_line.minimized);
     }
     HeadlessOutput output = open_headless_output();
     auto state = start_receiver(command_line, output.file);

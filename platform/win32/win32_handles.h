@@ -39,3 +39,10 @@ inline std::u16string_view utf16_view(const wchar_t* text, size_t length) {
 inline std::u16string_view utf16_view(const wchar_t* text) {
     return std::u16string_view(reinterpret_cast<const char16_t*>(text));
 }
+
+// An open registry key closed with RegCloseKey.
+struct RegistryKeyCloser {
+    using pointer = HKEY;
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using UniqueRegistryKey = std::unique_ptr<HKEY, RegistryKeyCloser>;

@@ -1,9 +1,12 @@
 // The built receiver over HTTPS, with real clients: curl and openssl.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -332,6 +335,62 @@ TEST(ReceiverCommandLine, BadTypingValueRefusesTheStart) {
     EXPECT_EQ(result.err,
               "--key-delay takes a whole number of milliseconds from 0 to 1000, not \"abc\"\n");
     EXPECT_EQ(result.out, "") << "nothing started";
+}
+
+}  // namespace
+
+namespace {
+
+// A settings folder of the test's own: the file the first start writes, edited by hand, read
+// by the next start; a line it cannot use is named in the log, and the receiver starts anyway.
+TEST(ReceiverSettingsFile, WrittenAtTheFirstStartAndReadAtTheNext) {
+    const std::filesystem::path home = std::filesystem::temp_directory_path() /
+                                       ("quillmark-e2e-settings-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(home);
+    const std::filesystem::path file = home / "quillmark" / "receiver.conf";
+    const std::map<std::string, std::string> environment{{"XDG_CONFIG_HOME", home.string()}};
+    const auto typing_line = [](ReceiverProcess& receiver) {
+        return receiver.process->wait_for_line_containing("Typing: ", milliseconds(2000));
+    };
+    {
+        ReceiverProcess first = start_receiver_process(environment, {"--key-delay", "40"});
+        ASSERT_TRUE(first.process);
+        EXPECT_EQ(typing_line(first),
+                  "Typing: Unicode characters, 40 ms between characters, "
+                  "Enter after each scan");
+    }
+    std::ifstream written(file);
+    std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    ASSERT_NE(text.find("\nkey_delay = 0\n"), std::string::npos)
+        << "the command line's value is not saved:\n"
+        << text;
+    const auto replace = [&text](const std::string& from, const std::string& to) {
+        text.replace(text.find(from), from.size(), to);
+    };
+    replace("\ntype_mode = unicode\n", "\ntype_mode = keys\n");
+    replace("\nkey_delay = 0\n", "\nkey_delay = 20\n");
+    replace("\nsuffix_key = enter\n", "\nsuffix_key = space\nnot a setting\n");
+    std::ofstream(file, std::ios::trunc) << text;
+    const std::string bad_line = std::to_string(
+        std::count(text.begin(), text.begin() + text.find("not a setting"), '\n') + 1);
+
+    ReceiverProcess second = start_receiver_process(environment);
+    ASSERT_TRUE(second.process) << "bad lines never stop the start";
+    EXPECT_EQ(typing_line(second),
+              "Typing: key codes, 20 ms between characters, "
+              "Enter after each scan");
+    EXPECT_TRUE(second.process->wait_for_line_containing(
+        "Ignored the saved setting suffix_key: --suffix-key takes enter or tab, not \"space\"",
+        milliseconds(2000)));
+    EXPECT_TRUE(second.process->wait_for_line_containing(
+        "Ignored line " + bad_line + " of " + file.string() +
+            ": \"not a setting\" is no \"key = value\" line",
+        milliseconds(2000)));
+
+    ReceiverProcess ignoring = start_receiver_process(environment, {"--ignore-settings"});
+    ASSERT_TRUE(ignoring.process);
+    EXPECT_FALSE(typing_line(ignoring)) << "--ignore-settings reads nothing";
+    std::filesystem::remove_all(home);
 }
 
 }  // namespace

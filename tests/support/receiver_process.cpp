@@ -8,7 +8,6 @@
 namespace {
 
 constexpr milliseconds START_LIMIT{20000};
-
 constexpr int START_ATTEMPTS = 3;  // another program may grab the free port first
 
 }  // namespace

@@ -38,6 +38,18 @@ TEST(ParseCommandLine, OptionsSwitchTheirOwnSettingOnly) {
     EXPECT_EQ(c.settings.port, 8080);
 }
 
+TEST(ParseCommandLine, GivenSettingsAreNamedByTheirOption) {
+    CommandLine c = parse({"-p", "9000", "--no-copy", "--suffix-key", "tab", "--port", "x",
+                           "--ignore-settings", "--minimized", "--bogus"});
+    EXPECT_TRUE(c.ignore_settings);
+    EXPECT_TRUE(c.minimized);
+    EXPECT_TRUE(c.given.count("--port") && c.given.count("--no-copy") &&
+                c.given.count("--suffix-key"));
+    EXPECT_FALSE(c.given.count("-p") || c.given.count("--bogus") || c.given.count("--no-type"));
+    EXPECT_FALSE(parse({"--port", "abc"}).given.count("--port")) << "no value, nothing given";
+    EXPECT_FALSE(parse({}).ignore_settings);
+}
+
 TEST(ParseCommandLine, PortValues) {
     struct Row {
         std::vector<std::string> arguments;

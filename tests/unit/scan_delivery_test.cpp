@@ -372,6 +372,28 @@ TEST_F(Delivery, OutcomeWordsFollowOptionsAndFailures) {
     EXPECT_EQ(state->received_count, 4u) << "every delivered scan counts, whatever its outcome";
 }
 
+TEST_F(Delivery, PausedTypingStillCopiesCountsAndLogs) {
+    state->typing_paused = true;
+    EXPECT_EQ(without_time(deliver({"P", "EAN-8", 99})), "[EAN-8] P (99% - Copied & Paused)");
+    EXPECT_TRUE(fake.typed.empty());
+    EXPECT_EQ(fake.clipboard, std::vector<std::string>{"P"});
+    state->auto_type = false;
+    EXPECT_EQ(without_time(deliver({"P", "EAN-8", 99})), "[EAN-8] P (99% - Copied)")
+        << "nothing is held back when typing is off anyway";
+    state->auto_type = true;
+    state->typing_paused = false;
+    EXPECT_EQ(without_time(deliver({"P", "EAN-8", 99})), "[EAN-8] P (99% - Copied & Typed+Enter)");
+    EXPECT_EQ(state->received_count, 3u);
+}
+
+TEST_F(Delivery, TypingOptionsChangedBetweenScansApplyToTheNextOne) {
+    set_typing(*state, options(TypeMode::unicode, SuffixKey::tab, "", ""));
+    EXPECT_EQ(without_time(deliver({"1", "EAN-8", 97})), "[EAN-8] 1 (97% - Copied & Typed+Tab)");
+    set_typing(*state, {});
+    EXPECT_EQ(without_time(deliver({"2", "EAN-8", 97})), "[EAN-8] 2 (97% - Copied & Typed+Enter)");
+    EXPECT_EQ(fake.typed.back(), ENTER_UP);
+}
+
 TEST_F(Delivery, TabSuffixAndAffixesAreTypedButNeverCopied) {
     state->typing = options(TypeMode::unicode, SuffixKey::tab, "[", "]");
     EXPECT_EQ(without_time(deliver({"7", "EAN-8", 97})), "[EAN-8] 7 (97% - Copied & Typed+Tab)");

@@ -1,6 +1,7 @@
 #include "ui/window_layout.h"
 
 #include "ui/dpi_scale.h"
+#include "ui/settings_dialog_layout.h"
 #include "ui/qr_geometry.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +43,8 @@ TEST(WindowLayout, EveryIdentifierBelongsToExactlyOneControl) {
     for (const ControlLayout& layout : WINDOW_CONTROLS) {
         if (layout.id != 0) ids.insert(layout.id);
     }
-    for (int id = IDC_ADAPTER; id <= IDC_TRUST_HINT; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
-    EXPECT_EQ(ids.size(), 16u);
+    for (int id = IDC_ADAPTER; id <= IDC_SETTINGS; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
+    EXPECT_EQ(ids.size(), 17u);
 }
 
 TEST(WindowLayout, LabelsAreStaticsWithoutIdentifier) {
@@ -68,7 +69,7 @@ TEST(WindowLayout, StyleWordsMatchTheDocumentedValues) {
         EXPECT_EQ(control(id).style, 0x10003u) << id;
     }
     for (int id : {IDC_COPY_URL, IDC_ALLOW_FIREWALL, IDC_APPLY_PORT, IDC_ABOUT, IDC_CLEAR_LOG,
-                   IDC_OPEN_JOURNAL, IDC_OPEN_BROWSER}) {
+                   IDC_OPEN_JOURNAL, IDC_OPEN_BROWSER, IDC_SETTINGS}) {
         EXPECT_EQ(control(id).style, 0x10000u) << id;
     }
     EXPECT_EQ(WINDOW_CONTROLS.back().style, 2u);  // the right-aligned credit
@@ -111,6 +112,32 @@ TEST(WindowLayout, EverythingFitsTheClientAreaAtAnyDpi) {
     }
     EXPECT_EQ(QR_AREA.right - QR_AREA.left, 276);
     EXPECT_EQ(QR_AREA.bottom - QR_AREA.top, 276);
+}
+
+TEST(SettingsDialogLayout, ControlsNeitherOverlapNorLeaveTheDialogAtAnyDpi) {
+    for (int dpi : COMMON_DPIS) {
+        for (size_t i = 0; i < SETTINGS_DIALOG_CONTROLS.size(); ++i) {
+            const PixelRect a = visible_rect(SETTINGS_DIALOG_CONTROLS[i], dpi);
+            EXPECT_GE(a.left, 0);
+            EXPECT_LE(a.right, scale_for_dpi(SETTINGS_DIALOG_WIDTH, dpi)) << i << " at " << dpi;
+            EXPECT_LE(a.bottom, scale_for_dpi(SETTINGS_DIALOG_HEIGHT, dpi)) << i << " at " << dpi;
+            for (size_t j = i + 1; j < SETTINGS_DIALOG_CONTROLS.size(); ++j) {
+                EXPECT_FALSE(overlap(a, visible_rect(SETTINGS_DIALOG_CONTROLS[j], dpi)))
+                    << "controls #" << i + 1 << " and #" << j + 1 << " at " << dpi;
+            }
+        }
+    }
+}
+
+TEST(SettingsDialogLayout, EveryLabelUnderlinesAKeyOfItsOwn) {
+    std::set<char> keys;
+    for (const ControlLayout& layout : SETTINGS_DIALOG_CONTROLS) {
+        if (layout.class_name != "STATIC" || layout.id != 0) continue;
+        const size_t marker = layout.text.find('&');
+        ASSERT_NE(marker, layout.text.npos) << layout.text;
+        EXPECT_TRUE(keys.insert(char(std::tolower(layout.text[marker + 1]))).second) << layout.text;
+    }
+    EXPECT_EQ(keys.size(), 5u);
 }
 
 TEST(WindowLayout, NinetySixDpiIsTheTableItself) {

@@ -155,12 +155,16 @@ def ca_fingerprint():
 
 class Receiver:
     """quillmark-receiver.exe with the given arguments; its console output goes to a file.
-    `command_prefix` is passed on to `WineSession.start`."""
+    `command_prefix` is passed on to `WineSession.start`. It runs with `--ignore-settings`, so
+    that no test sees what another one saved in the shared prefix, unless `saved_settings`."""
 
-    def __init__(self, session, work_dir, arguments, port, extra_env=None, command_prefix=()):
+    def __init__(self, session, work_dir, arguments, port, extra_env=None, command_prefix=(),
+                 saved_settings=False):
         self.session = session
         self.port = port
         self.log_path = os.path.join(work_dir, f"receiver-{port}.log")
+        if not saved_settings:
+            arguments = [*arguments, "--ignore-settings"]
         self.process = session.start([RECEIVER_EXE, *arguments], cwd=work_dir,
                                      stdout_path=self.log_path, extra_env=extra_env,
                                      command_prefix=command_prefix)
@@ -284,6 +288,48 @@ class TargetWindow:
             except Exception:
                 pass
         self.session.stop(self.process)
+
+
+# -- the saved settings in the prefix's registry ---------------------------------------------
+
+SETTINGS_KEY = r"HKCU\Software\Quillmark\Receiver"
+
+
+def run_to_file(session, work_dir, command, name, timeout=60):
+    """Runs a Windows program to its end with its output in a file (a pipe could be held open
+    by a helper Wine starts); returns (exit code, output text)."""
+    path = os.path.join(work_dir, name)
+    process = session.start(command, cwd=work_dir, stdout_path=path)
+    try:
+        code = process.wait(timeout=timeout)
+    finally:
+        session.stop(process)
+    with open(path, "rb") as output:
+        return code, output.read().decode("utf-8", errors="replace")
+
+
+def saved_settings(session, work_dir):
+    """The values of the receiver's settings key by name (text, as `reg query` shows them); {}
+    when there is no key."""
+    code, text = run_to_file(session, work_dir, ["reg", "query", SETTINGS_KEY], "reg-query.out")
+    if code != 0:
+        return {}
+    values = {}
+    for line in text.splitlines():
+        match = re.match(r"^\s+(\S+)\s+(REG_\w+)\s*(.*)$", line)
+        if match:
+            values[match[1]] = match[3].rstrip("\r")
+    return values
+
+
+def save_setting(session, work_dir, name, value):
+    code = session.run(["reg", "add", SETTINGS_KEY, "/v", name, "/d", value, "/f"], cwd=work_dir)
+    assert code == 0, f"reg add {name} failed ({code})"
+
+
+def forget_settings(session, work_dir):
+    """Deletes the receiver's saved settings (no key is no error)."""
+    session.run(["reg", "delete", r"HKCU\Software\Quillmark", "/f"], cwd=work_dir)
 
 
 def run_target(session, work_dir, *arguments, timeout=60):

@@ -33,6 +33,7 @@ IDC_AUTO_TYPE, IDC_PRESS_ENTER, IDC_COPY_CLIPBOARD, IDC_ALLOW_FIREWALL = 106, 10
 IDC_CLEAR_LOG, IDC_LOG, IDC_STATUS, IDC_ABOUT = 110, 111, 112, 113
 IDC_OPEN_JOURNAL, IDC_OPEN_BROWSER = 114, 115
 IDC_TRUST_HINT = 116
+IDC_SETTINGS = 117
 
 WS_CHILD_VISIBLE = 0x50000000
 WS_VSCROLL = 0x00200000
@@ -51,6 +52,7 @@ CONTROLS = [
     ("Edit", None, IDC_PORT, 360, 72, 78, 24, 0x12000, 0x200),
     ("Button", "Apply Port", IDC_APPLY_PORT, 446, 71, 95, 26, 0x10000, 0),
     ("Button", "About", IDC_ABOUT, 651, 71, 82, 26, 0x10000, 0),
+    ("Button", "Settings\u2026", IDC_SETTINGS, 549, 71, 94, 26, 0x10000, 0),
     ("Button", "Auto-type barcode into active window (Keyboard Wedge)", IDC_AUTO_TYPE, 318, 110,
      415, 22, 0x10003, 0),
     ("Button", "Press Enter after typing barcode", IDC_PRESS_ENTER, 318, 136, 415, 22, 0x10003,

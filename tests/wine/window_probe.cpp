@@ -356,7 +356,10 @@ void print(const std::string& json) {
     std::fflush(stdout);
 }
 
-int run(const std::vector<std::wstring>& args) {
+// "dialog COMMAND ...": COMMAND on the window's open dialog (its settings dialog) instead.
+int run(const std::vector<std::wstring>& all) {
+    const bool on_dialog = !all.empty() && all[0] == L"dialog";
+    const std::vector<std::wstring> args(all.begin() + (on_dialog ? 1 : 0), all.end());
     if (args.empty()) return 1;
     const std::wstring& command = args[0];
     if (command == L"clipboard") {
@@ -371,6 +374,10 @@ int run(const std::vector<std::wstring>& args) {
     if (!main) {
         print("{\"error\": \"no window of class QuillmarkReceiverWindow\"}");
         return 2;
+    }
+    if (on_dialog && !(main = find_message_box(main))) {
+        print("{\"error\": \"the window has no dialog open\"}");
+        return 3;
     }
     auto control = [&](size_t index) { return GetDlgItem(main, _wtoi(args.at(index).c_str())); };
     if (command == L"dump") {
@@ -389,6 +396,10 @@ int run(const std::vector<std::wstring>& args) {
             print("{\"error\": \"could not write into the receiver's memory\"}");
             return 2;
         }
+        print("{}");
+    } else if (command == L"command" && args.size() == 2) {
+        // What a menu item does (the notification area icon's menu is the program's own).
+        send(main, WM_COMMAND, MAKEWPARAM(_wtoi(args[1].c_str()), 0), 0);
         print("{}");
     } else if (command == L"close") {
         PostMessageW(main, WM_CLOSE, 0, 0);

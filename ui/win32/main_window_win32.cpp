@@ -41,14 +41,36 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_CTLCOLORBTN:
             return on_control_colour(reinterpret_cast<HDC>(wparam));
         case WM_DPICHANGED:
+            add_tray_icon(window, *state);  // an icon drawn for the new DPI
             return on_dpi_changed(window, wparam, lparam);
         case WM_LOG_PENDING:
             drain_log(window, *state);
+            update_tray_tip(window, *state);
             return 0;
+        case WM_TRAY_NOTIFY:
+            on_tray_notify(window, *state, lparam);
+            return 0;
+        case WM_CLOSE:
+            if (state->close_to_tray.load(std::memory_order_relaxed)) {
+                hide_to_tray(window);
+            } else {
+                DestroyWindow(window);
+            }
+            return 0;
+        case WM_SIZE:
+            if (wparam == SIZE_MINIMIZED && state->close_to_tray.load(std::memory_order_relaxed)) {
+                hide_to_tray(window);
+            }
+            return DefWindowProcW(window, message, wparam, lparam);
         case WM_DESTROY:
+            remove_tray_icon(window);
             PostQuitMessage(0);
             return 0;
         default:
+            if (message == taskbar_created_message()) {
+                add_tray_icon(window, *state);
+                return 0;
+            }
             return DefWindowProcW(window, message, wparam, lparam);
     }
 }
@@ -77,7 +99,7 @@ const std::shared_ptr<ReceiverState>& shared_state_slot() {
     return state_slot;
 }
 
-int run_main_window(std::shared_ptr<ReceiverState> state) {
+int run_main_window(std::shared_ptr<ReceiverState> state, bool minimized) {
     fill_shared_state_slot(std::move(state));
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     const std::u16string class_name = utf16_from_utf8(WINDOW_CLASS_NAME);
@@ -92,8 +114,11 @@ int run_main_window(std::shared_ptr<ReceiverState> state) {
     if (HWND window = CreateWindowExW(0, wide(class_name), wide(title), WINDOW_STYLE, CW_USEDEFAULT,
                                       CW_USEDEFAULT, size.width, size.height, nullptr, nullptr,
                                       instance, nullptr)) {
-        ShowWindow(window, SW_SHOW);
-        UpdateWindow(window);
+        // --minimized (as Windows starts it at sign-in): only the notification area icon.
+        if (!minimized) {
+            ShowWindow(window, SW_SHOW);
+            UpdateWindow(window);
+        }
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "core/utf8.h"
@@ -11,6 +12,7 @@
 #include "platform/user_files.h"
 #include "receiver/receiver_state.h"
 #include "receiver/scan_journal.h"
+#include "receiver/start_settings.h"
 #include "server/server_start.h"
 #include "ui/port_text.h"
 #include "ui/window_layout.h"
@@ -22,12 +24,21 @@ bool is_checked(HWND window, int id) {
     return SendMessageW(GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// A delivery check box into the state, saved at once.
+void switch_delivery(HWND window, ReceiverState& state, int id, std::atomic<bool>& setting) {
+    const StartSettings before = settings_in_use(state);
+    setting.store(is_checked(window, id), std::memory_order_relaxed);
+    save_changed_settings(state, before);
+}
+
 // Only the advertised address changes: the server listens on every interface.
 void select_adapter(HWND window, ReceiverState& state) {
     const LRESULT index = SendMessageW(GetDlgItem(window, IDC_ADAPTER), CB_GETCURSEL, 0, 0);
     if (index < 0) return;
+    const StartSettings before = settings_in_use(state);
     state.selected_adapter.store(size_t(index), std::memory_order_relaxed);
     refresh_endpoint_views(window, state);
+    save_changed_settings(state, before);
 }
 
 void apply_port(HWND window, const std::shared_ptr<ReceiverState>& state) {
@@ -38,6 +49,7 @@ void apply_port(HWND window, const std::shared_ptr<ReceiverState>& state) {
     const Status started = start_server(state);
     if (started.ok()) {
         refresh_endpoint_views(window, *state);
+        save_setting(*state, SETTING_PORT, std::to_string(*port));
         return;
     }
     // The old server still listens on the previous port, so the URL, the QR code, the status
@@ -77,6 +89,18 @@ void open_scan_journal(HWND window, ReceiverState& state) {
 void show_about(HWND window, const ReceiverState& state) {
     show_message_box(window, about_text(state.ca_fingerprint), about_caption(RECEIVER_VERSION),
                      MB_ICONINFORMATION);
+// Changes apply at once: a new pairing URL and QR code when the pairing key changed, and the
+// name of the key pressed after a scan in the check box.
+void open_settings(HWND window, ReceiverState& state) {
+    if (!show_settings_dialog(window, state)) return;
+    refresh_endpoint_views(window, state);
+    const auto press_enter =
+        std::find_if(WINDOW_CONTROLS.begin(), WINDOW_CONTROLS.end(),
+                     [](const ControlLayout& layout) { return layout.id == IDC_PRESS_ENTER; });
+    set_control_text(window, IDC_PRESS_ENTER,
+                     initial_control_text(*press_enter, "", 0, current_typing(state).suffix_key));
+}
+
 }
 
 }  // namespace
@@ -94,13 +118,13 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
             copy_url(*state);
             break;
         case IDC_AUTO_TYPE:
-            state->auto_type.store(is_checked(window, id), std::memory_order_relaxed);
+            switch_delivery(window, *state, id, state->auto_type);
             break;
         case IDC_PRESS_ENTER:
-            state->press_enter.store(is_checked(window, id), std::memory_order_relaxed);
+            switch_delivery(window, *state, id, state->press_enter);
             break;
         case IDC_COPY_CLIPBOARD:
-            state->copy_to_clipboard.store(is_checked(window, id), std::memory_order_relaxed);
+            switch_delivery(window, *state, id, state->copy_to_clipboard);
             break;
         case IDC_ALLOW_FIREWALL:
             allow_firewall(window, *state);
@@ -117,6 +141,21 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
         case IDC_OPEN_BROWSER:
             open_with_shell(window, *state,
                             receiver_page_url(state->port.load(std::memory_order_relaxed)));
+            break;
+        case IDC_SETTINGS:
+            open_settings(window, *state);
+            break;
+        case IDM_TRAY_SHOW:
+            show_from_tray(window);
+            break;
+        case IDM_TRAY_PAUSE: {
+            const bool paused = !state->typing_paused.load(std::memory_order_relaxed);
+            state->typing_paused.store(paused, std::memory_order_relaxed);
+            push_log_line(*state, std::string(paused ? TYPING_PAUSED_LINE : TYPING_RESUMED_LINE));
+            break;
+        }
+        case IDM_TRAY_EXIT:
+            DestroyWindow(window);
             break;
     }
 }

@@ -19,26 +19,14 @@ static_assert(STYLE_CBS_DROPDOWNLIST == CBS_DROPDOWNLIST &&
 
 namespace {
 
-// A control that cannot be created is left out; commands that look it up then find nothing.
-HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
-                          const PixelRect& rect, std::string_view text) {
-    const std::u16string class_name = utf16_from_utf8(layout.class_name);
-    const std::u16string wide_text = utf16_from_utf8(text);
-    HWND control = CreateWindowExW(
-        layout.ex_style, wide(class_name), wide(wide_text), layout.style | WS_CHILD | WS_VISIBLE,
-        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
-    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    return control;
-}
-
 void fill_adapter_list(HWND combo, ReceiverState& state) {
     std::lock_guard lock(state.adapters_lock);
     for (const AdapterEntry& entry : state.adapters) {
         const std::u16string label = utf16_from_utf8(adapter_label(entry));
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(label)));
     }
-    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    // The adapter saved last time, or the usual first one.
+    SendMessageW(combo, CB_SETCURSEL, state.selected_adapter.load(std::memory_order_relaxed), 0);
 }
 
 void set_check(HWND box, bool on) {
@@ -69,6 +57,18 @@ void prepare_control(HWND control, int id, ReceiverState& state) {
 
 }  // namespace
 
+HWND create_child_control(HWND parent, HINSTANCE instance, HFONT font, const ControlLayout& layout,
+                          const PixelRect& rect, std::string_view text) {
+    const std::u16string class_name = utf16_from_utf8(layout.class_name);
+    const std::u16string wide_text = utf16_from_utf8(text);
+    HWND control = CreateWindowExW(
+        layout.ex_style, wide(class_name), wide(wide_text), layout.style | WS_CHILD | WS_VISIBLE,
+        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
+    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    return control;
+}
+
 LRESULT on_create(HWND window, ReceiverState& state) {
     // From now on server threads notify the window of queued log lines. Posted, never sent:
     // a server thread must not wait for the window thread.
@@ -82,11 +82,12 @@ LRESULT on_create(HWND window, ReceiverState& state) {
         const ControlLayout& layout = WINDOW_CONTROLS[i];
         HWND control = create_child_control(
             window, instance, current_font(), layout, control_rect_for_dpi(layout, dpi),
-            initial_control_text(layout, url, port, state.typing.suffix_key));
+            initial_control_text(layout, url, port, current_typing(state).suffix_key));
         remember_control(i, control);
         if (control) prepare_control(control, layout.id, state);
     }
     refresh_endpoint_views(window, state);
+    add_tray_icon(window, state);
     // Last, so a failed server start is the first line the user sees.
     drain_log(window, state);
     return 0;

@@ -29,6 +29,8 @@ struct ScaledWindow {
 };
 ScaledWindow scaled;
 
+}  // namespace
+
 // The system's message font (Segoe UI on today's Windows) at `dpi`.
 Font new_message_font(int dpi) {
     NONCLIENTMETRICSW metrics{};
@@ -46,11 +48,30 @@ Font new_message_font(int dpi) {
     return Font(CreateFontIndirectW(&font));
 }
 
+namespace {
+
 void set_font(HWND control, HFONT font) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
 }  // namespace
+
+Font move_for_dpi(HWND window, LPARAM suggested_rect, const HWND* controls,
+                  const ControlLayout* layouts, size_t count, int dpi, HFONT font_in_use) {
+    const RECT& suggested = *reinterpret_cast<const RECT*>(suggested_rect);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    Font font = new_message_font(dpi);
+    const HFONT font_now = font ? font.get() : font_in_use;
+    for (size_t i = 0; i < count; ++i) {
+        if (!controls[i]) continue;
+        const PixelRect rect = control_rect_for_dpi(layouts[i], dpi);
+        SetWindowPos(controls[i], nullptr, rect.left, rect.top, rect.right - rect.left,
+                     rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        set_font(controls[i], font_now);
+    }
+    return font;
+}
 
 int system_dpi() {
     HDC screen = GetDC(nullptr);
@@ -88,18 +109,8 @@ void remember_control(size_t index, HWND control) {
 
 LRESULT on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
     const int dpi = HIWORD(wparam);
-    const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
-    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    Font font = new_message_font(dpi);
-    const HFONT font_in_use = font ? font.get() : current_font();
-    for (size_t i = 0; i < WINDOW_CONTROLS.size(); ++i) {
-        if (!scaled.controls[i]) continue;
-        const PixelRect rect = control_rect_for_dpi(WINDOW_CONTROLS[i], dpi);
-        SetWindowPos(scaled.controls[i], nullptr, rect.left, rect.top, rect.right - rect.left,
-                     rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        set_font(scaled.controls[i], font_in_use);
-    }
+    Font font = move_for_dpi(window, lparam, scaled.controls.data(), WINDOW_CONTROLS.data(),
+                             WINDOW_CONTROLS.size(), dpi, current_font());
     // The old font goes only now, when no control uses it any more.
     if (font) scaled.font = std::move(font);
     scaled.dpi = dpi;
