@@ -65,6 +65,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             if (!parse_journal_days(arguments, i, result.journal.keep_days, result.error)) break;
         } else if (argument == "--new-pairing-key") {
             result.pairing_key = result.new_pairing_key = true;
+            result.given.insert("--pairing-key");  // a new key asks for the key's use too
         } else if (argument == "--ephemeral-identity") {
             result.ephemeral_identity = true;
         } else if (argument == "--ignore-settings") {

@@ -173,7 +173,8 @@ TEST(ReceiverIdentity, ServedChainVerifiesAndLastsAcrossRestarts) {
 
 TEST(ReceiverIdentity, EphemeralIdentityWritesNothing) {
     TemporaryFolder home;
-    ReceiverProcess receiver = start_in(home, {}, {"--ephemeral-identity", "--pairing-key"});
+    ReceiverProcess receiver = start_in(
+        home, {}, {"--ephemeral-identity", "--pairing-key", "--no-journal", "--ignore-settings"});
     ASSERT_TRUE(receiver.process) << "the old start message must still be printed";
     const ProgramResult crt = run_program(
         {"curl", "-sS", "-k", "--max-time", "30", "-o", "/dev/null", "-w", "%{http_code}",

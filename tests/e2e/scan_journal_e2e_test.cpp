@@ -186,8 +186,9 @@ TEST(ScanJournal, AFolderThatCannotBeWrittenGivesOneLineAndScansGoOn) {
     // Root writes anywhere: as root the receiver runs as nobody, for whom the folder is
     // read-only.
     const uint16_t port = free_port();
-    std::vector<std::string> argv = {QUILLMARK_RECEIVER_PATH, "--headless", "-p",
-                                     std::to_string(port)};
+    std::vector<std::string> argv = {
+        QUILLMARK_RECEIVER_PATH, "--headless",           "-p",
+        std::to_string(port),    "--ephemeral-identity", "--ignore-settings"};
     if (geteuid() == 0) {
         argv.insert(argv.begin(),
                     {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
@@ -196,7 +197,7 @@ TEST(ScanJournal, AFolderThatCannotBeWrittenGivesOneLineAndScansGoOn) {
         argv,
         {{"DISPLAY", ""}, {"HOME", data.root.string()}, {"XDG_DATA_HOME", data.root.string()}});
     ASSERT_TRUE(receiver);
-    ASSERT_TRUE(receiver->wait_for_line_containing(listening_line(port), LIMIT));
+    ASSERT_TRUE(receiver->wait_for_line_containing(listening_line(port, false), LIMIT));
     for (int i = 0; i < 4; ++i) {
         EXPECT_TRUE(answered_ok(
             https_exchange(port, scan_request(scan_body("RO-" + std::to_string(i), "")))));
@@ -236,7 +237,8 @@ std::unique_ptr<TlsConnection> open_stream(uint16_t port, const std::string& fro
 
 TEST(ScanJournal, WithoutTheJournalNothingIsWrittenAndThePageGetsThisRunsScans) {
     DataFolder data;
-    ReceiverProcess receiver = start_receiver_process(data.environment(), {"--no-journal"});
+    ReceiverProcess receiver =
+        start_receiver_process(data.environment(), {"--no-journal", "--ephemeral-identity"});
     ASSERT_TRUE(receiver.process);
     EXPECT_TRUE(
         receiver.process->wait_for_line_containing("Scan journal: off (--no-journal)", LIMIT));
