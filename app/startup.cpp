@@ -43,6 +43,7 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& given,
     for (std::string& note : notes) push_log_line(*state, std::move(note));
     std::optional<std::filesystem::path> folder;
     if (!command_line.ephemeral_identity) folder = open_identity(*state);
+    if (folder) state->identity_folder = *folder;
     if (command_line.pairing_key) {
         std::vector<std::string> log;
         Result<std::string> key =

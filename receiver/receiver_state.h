@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,9 @@ struct ReceiverState {
     std::string tls_key_pem;
     std::string ca_certificate;
     std::string ca_fingerprint;  // SHA-256 of ca_certificate, "AB:CD:..."
+    // Where the pairing key is kept with the identity, so that a key switched on in the window
+    // is the one the next start uses; empty with --ephemeral-identity.
+    std::filesystem::path identity_folder;
     // One "wrong pairing key" line per client address per 10 s.
     LogThrottle refused_scan_log{std::chrono::seconds(10)};
 

@@ -11,6 +11,8 @@
 
 #include "platform/user_files.h"
 #include "receiver/pairing_key.h"
+#include "receiver/receiver_state.h"
+#include "receiver/start_settings.h"
 #include "server/identity_rules.h"
 #include "server/identity_store.h"
 #include "server/local_ca.h"
@@ -297,6 +299,14 @@ TEST(StoredPairingKey, KeptUntilRenewedAndBadOnesReplaced) {
         << log[0];
     EXPECT_EQ(replaced.value().size(), 22u);
     EXPECT_EQ(files_set_aside(home.path), 1u);
+
+    // Switched on in the window, the key is the kept one, which the next start uses too.
+    auto state = new_receiver_state(ReceiverSettings{}, {});
+    state->identity_folder = home.path;
+    ASSERT_TRUE(switch_pairing_key(*state, true).ok());
+    EXPECT_EQ(current_pairing_key(*state), replaced.value());
+    ASSERT_TRUE(switch_pairing_key(*state, false).ok());
+    EXPECT_EQ(current_pairing_key(*state), "");
 }
 
 }  // namespace
