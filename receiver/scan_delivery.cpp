@@ -27,7 +27,8 @@ void deliver_scan(ReceiverState& state, const Scan& scan, PressEnterRequest pres
         std::lock_guard lock(state.delivery_lock);
         const bool copy = state.copy_to_clipboard.load(std::memory_order_relaxed);
         const bool type = state.auto_type.load(std::memory_order_relaxed);
-        const bool paused = state.typing_paused.load(std::memory_order_relaxed);
+        // Paused only matters where the scan would have been typed.
+        const bool paused = type && state.typing_paused.load(std::memory_order_relaxed);
         // On record before the desktop is touched: a crash while typing loses nothing.
         record_scan(state, scan, delivery_outcome(paused, type, copy));
         if (copy && state.desktop.copy_text(scan.text).ok()) add_outcome("Copied");

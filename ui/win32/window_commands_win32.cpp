@@ -89,6 +89,8 @@ void open_scan_journal(HWND window, ReceiverState& state) {
 void show_about(HWND window, const ReceiverState& state) {
     show_message_box(window, about_text(state.ca_fingerprint), about_caption(RECEIVER_VERSION),
                      MB_ICONINFORMATION);
+}
+
 // Changes apply at once: a new pairing URL and QR code when the pairing key changed, and the
 // name of the key pressed after a scan in the check box.
 void open_settings(HWND window, ReceiverState& state) {
@@ -99,8 +101,6 @@ void open_settings(HWND window, ReceiverState& state) {
                      [](const ControlLayout& layout) { return layout.id == IDC_PRESS_ENTER; });
     set_control_text(window, IDC_PRESS_ENTER,
                      initial_control_text(*press_enter, "", 0, current_typing(state).suffix_key));
-}
-
 }
 
 }  // namespace
