@@ -73,8 +73,10 @@ ConnectionWait Connection::wait_for_place() {
 }
 
 ConnectionWait Connection::on_ready() {
-    if (phase_ == Phase::streaming) return stream_->advance();
-    if (phase_ != Phase::routing && SteadyClock::now() >= deadline_) return on_deadline();
+    // A routed request and an event stream keep no connection deadline of their own here.
+    if (phase_ != Phase::routing && phase_ != Phase::streaming && SteadyClock::now() >= deadline_) {
+        return on_deadline();
+    }
     switch (phase_) {
         case Phase::waiting_for_place:
             return wait_for_place();

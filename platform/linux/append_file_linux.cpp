@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/append_file.h"
+#include "platform/linux/write_all.h"
 #include "platform/os_error.h"
 #include "platform/user_files.h"
 
@@ -36,14 +37,8 @@ Result<std::unique_ptr<AppendFile>> AppendFile::open(const std::filesystem::path
 }
 
 Status AppendFile::append(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(native_->fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            const int code = written < 0 ? errno : ENOSPC;
-            return Status::failure("cannot write " + path_text(path_) + ": " + os_error_text(code));
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
+    if (const int code = write_all(native_->fd, bytes)) {
+        return Status::failure("cannot write " + path_text(path_) + ": " + os_error_text(code));
     }
     return Status::success();
 }

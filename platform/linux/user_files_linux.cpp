@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/environment_variables.h"
+#include "platform/linux/write_all.h"
 #include "platform/os_error.h"
 #include "platform/user_files.h"
 
@@ -58,17 +59,10 @@ Status write_file_atomically(const std::filesystem::path& file, std::string_view
     temporary += temporary_suffix();
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return failure("cannot create", temporary, errno);
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(fd, rest.data(), rest.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            const int code = written < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return failure("cannot write", temporary, code);
-        }
-        rest.remove_prefix(static_cast<size_t>(written));
+    if (const int code = write_all(fd, bytes)) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return failure("cannot write", temporary, code);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const int code = errno;

@@ -1,11 +1,10 @@
 #include <windows.h>
 
-#include <algorithm>
-
 #include "platform/append_file.h"
 #include "platform/os_error.h"
 #include "platform/user_files.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/write_all.h"
 
 struct AppendFile::Native {
     UniqueHandle handle;
@@ -35,15 +34,9 @@ Result<std::unique_ptr<AppendFile>> AppendFile::open(const std::filesystem::path
 }
 
 Status AppendFile::append(std::string_view bytes) {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
-        if (!WriteFile(native_->handle.get(), bytes.data(), chunk, &written, nullptr) ||
-            written == 0) {
-            return Status::failure("cannot write " + path_text(path_) + ": " +
-                                   os_error_text(static_cast<int>(GetLastError())));
-        }
-        bytes.remove_prefix(written);
+    if (const DWORD code = write_all(native_->handle.get(), bytes)) {
+        return Status::failure("cannot write " + path_text(path_) + ": " +
+                               os_error_text(static_cast<int>(code)));
     }
     return Status::success();
 }

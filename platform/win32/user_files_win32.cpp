@@ -1,12 +1,12 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <system_error>
 
 #include "platform/environment_variables.h"
 #include "platform/os_error.h"
 #include "platform/user_files.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/write_all.h"
 
 namespace {
 
@@ -52,17 +52,10 @@ Status write_file_atomically(const std::filesystem::path& file, std::string_view
     UniqueHandle handle = owned_handle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
                                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) return failure("cannot create", temporary, GetLastError());
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(rest.size(), 1u << 20));
-        if (!WriteFile(handle.get(), rest.data(), chunk, &written, nullptr) || written == 0) {
-            const DWORD code = GetLastError();
-            handle.reset();
-            DeleteFileW(temporary.c_str());
-            return failure("cannot write", temporary, code);
-        }
-        rest.remove_prefix(written);
+    if (const DWORD code = write_all(handle.get(), bytes)) {
+        handle.reset();
+        DeleteFileW(temporary.c_str());
+        return failure("cannot write", temporary, code);
     }
     if (!FlushFileBuffers(handle.get())) {
         const DWORD code = GetLastError();

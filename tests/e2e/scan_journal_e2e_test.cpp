@@ -20,6 +20,7 @@
 #include "tests/support/net_client.h"
 #include "tests/support/process.h"
 #include "tests/support/receiver_process.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -28,16 +29,11 @@ constexpr milliseconds LIMIT{20000};
 
 // A data folder of the test's own, removed at its end.
 struct DataFolder {
-    fs::path root;
+    TemporaryFolder folder;
+    fs::path root = folder.path;
     DataFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quillmark-journal-XXXXXX").string();
-        if (mkdtemp(pattern.data())) root = pattern;
         fs::permissions(root,
                         fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    }
-    ~DataFolder() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
     fs::path scans() const { return root / "quillmark" / "scans"; }
     std::map<std::string, std::string> environment() const {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <unistd.h>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -12,6 +11,7 @@
 #include "platform/environment_variables.h"
 #include "platform/user_files.h"
 #include "tests/support/environment_override.h"
+#include "tests/support/temporary_folder.h"
 #include "receiver/receiver_state.h"
 
 namespace {
@@ -178,8 +178,8 @@ TEST(UserFiles, FoldersFollowXdgAndFallBackToHome) {
 }
 
 TEST(UserFiles, AtomicWriteReplacesWholeFileForTheUserOnly) {
-    const auto root = std::filesystem::temp_directory_path() /
-                      ("quillmark-user-files-" + std::to_string(getpid()));
+    const TemporaryFolder temporary;
+    const auto& root = temporary.path;
     const auto folder = root / "a" / "b";
     ASSERT_TRUE(make_private_folder(folder).ok());
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
@@ -196,7 +196,6 @@ TEST(UserFiles, AtomicWriteReplacesWholeFileForTheUserOnly) {
     ASSERT_FALSE(refused.ok());
     EXPECT_NE(refused.error().find("missing"), std::string::npos) << refused.error();
     EXPECT_FALSE(read_whole_file(root / "missing").ok());
-    std::filesystem::remove_all(root);
 }
 
 }  // namespace
