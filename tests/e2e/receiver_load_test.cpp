@@ -111,9 +111,18 @@ TEST(ReceiverLoad, ConnectionsBeyondTheCapAreClosedAtOnce) {
     }
     ReceiverProcess receiver = start_receiver_process();
     ASSERT_TRUE(receiver.process);
+    const auto open_fds = [pid = receiver.process->pid()] {
+        return process_usage(pid).value_or(ProcessUsage{}).open_fds;
+    };
+    const size_t fds_before = open_fds();
     IdleConnections idle;
     ASSERT_TRUE(open_from_many_clients(idle, receiver.port, MAX_CONNECTIONS, IdleKind::plain, 10));
     idle.start_dripping();
+    // A connect returns before the receiver has accepted: on a busy machine a full listen
+    // queue holds the last ones back, and the one below would overtake them.
+    ASSERT_TRUE(wait_until([&] { return open_fds() >= fds_before + MAX_CONNECTIONS; },
+                           ANSWER_LIMIT))
+        << open_fds() - fds_before << " of " << MAX_CONNECTIONS << " connections accepted";
 
     // Every place is taken: a complete request on one more connection gets no answer.
     auto extra = TcpConnection::open(receiver.port);
