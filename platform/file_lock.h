@@ -3,6 +3,7 @@
 // stale.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -18,5 +19,9 @@ struct LockedFileClose {
 using FileLock = std::unique_ptr<LockedFile, LockedFileClose>;
 
 // Creates the file when it is missing (0600 on Linux), then waits until no other holder has
-// it. Another lock_file of the same file, in this process or another, waits for this one.
-Result<FileLock> lock_file(const std::filesystem::path& file);
+// it, at most `patience`: a holder that never lets go must not stop the caller for good.
+// Another lock_file of the same file, in this process or another, waits for this one.
+Result<FileLock> lock_file(const std::filesystem::path& file, std::chrono::milliseconds patience);
+
+// One attempt, by each platform: the lock, or an empty FileLock while another holder has it.
+Result<FileLock> try_lock_file(const std::filesystem::path& file);

@@ -39,7 +39,7 @@ Result<std::string> stored_pairing_key(const std::filesystem::path& folder, bool
     using Out = Result<std::string>;
     if (Status made = make_private_folder(folder); !made.ok()) return Out::failure(made.error());
     // The identity's lock: two receivers started at once agree on one key.
-    Result<FileLock> lock = lock_file(folder / IDENTITY_LOCK_FILE);
+    Result<FileLock> lock = lock_file(folder / IDENTITY_LOCK_FILE, IDENTITY_LOCK_PATIENCE);
     if (!lock.ok()) return Out::failure(lock.error());
     const std::filesystem::path file = folder / PAIRING_KEY_FILE;
     std::error_code error;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ inline constexpr const char* PAIRING_KEY_FILE = "pairing-key";
 // Held while a receiver opens the identity folder, so that two started at once make one CA
 // and one key.
 inline constexpr const char* IDENTITY_LOCK_FILE = "lock";
+// A holder builds the identity in well under a second; one stuck for longer must not keep this
+// receiver from starting (it then runs without the lasting identity, and says so).
+inline constexpr std::chrono::seconds IDENTITY_LOCK_PATIENCE{15};
 Result<std::string> stored_pairing_key(const std::filesystem::path& folder, bool renew,
                                        std::vector<std::string>& log);
 

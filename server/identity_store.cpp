@@ -164,7 +164,7 @@ Result<LastingIdentity> open_lasting_identity(const std::filesystem::path& folde
                                               std::vector<std::string>& log) {
     using Out = Result<LastingIdentity>;
     if (Status made = make_private_folder(folder); !made.ok()) return Out::failure(made.error());
-    Result<FileLock> lock = lock_file(folder / IDENTITY_LOCK_FILE);
+    Result<FileLock> lock = lock_file(folder / IDENTITY_LOCK_FILE, IDENTITY_LOCK_PATIENCE);
     if (!lock.ok()) return Out::failure(lock.error());
 
     auto ca = open_ca({folder / CA_CERTIFICATE_FILE, folder / CA_KEY_FILE}, folder, host_name, log);

@@ -13,7 +13,7 @@ void LockedFileClose::operator()(LockedFile* file) const {
     delete file;  // closing the handle releases the lock
 }
 
-Result<FileLock> lock_file(const std::filesystem::path& file) {
+Result<FileLock> try_lock_file(const std::filesystem::path& file) {
     using Out = Result<FileLock>;
     UniqueHandle handle = owned_handle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -23,9 +23,12 @@ Result<FileLock> lock_file(const std::filesystem::path& file) {
                             os_error_text(static_cast<int>(GetLastError())));
     }
     OVERLAPPED whole{};
-    if (!LockFileEx(handle.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    if (!LockFileEx(handle.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                    MAXDWORD, &whole)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_LOCK_VIOLATION) return FileLock();
         return Out::failure("cannot lock " + path_text(file) + ": " +
-                            os_error_text(static_cast<int>(GetLastError())));
+                            os_error_text(static_cast<int>(code)));
     }
     return FileLock(new LockedFile{std::move(handle)});
 }

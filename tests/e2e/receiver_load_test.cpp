@@ -120,8 +120,8 @@ TEST(ReceiverLoad, ConnectionsBeyondTheCapAreClosedAtOnce) {
     idle.start_dripping();
     // A connect returns before the receiver has accepted: on a busy machine a full listen
     // queue holds the last ones back, and the one below would overtake them.
-    ASSERT_TRUE(wait_until([&] { return open_fds() >= fds_before + MAX_CONNECTIONS; },
-                           ANSWER_LIMIT))
+    ASSERT_TRUE(
+        wait_until([&] { return open_fds() >= fds_before + MAX_CONNECTIONS; }, ANSWER_LIMIT))
         << open_fds() - fds_before << " of " << MAX_CONNECTIONS << " connections accepted";
 
     // Every place is taken: a complete request on one more connection gets no answer.

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_lock.h"
 #include "platform/user_files.h"
 #include "receiver/pairing_key.h"
 #include "receiver/receiver_state.h"
@@ -277,6 +278,17 @@ TEST(IdentityStore, TwoOpenedAtOnceMakeOneCa) {
     EXPECT_FALSE(results[0].identity.ca_certificate_der.empty());
     EXPECT_EQ(made, 1u) << "one of them made the CA, the others found it";
     EXPECT_EQ(files_set_aside(folder), 0u);
+
+    // A holder that never lets go: the next opener gives up with a line naming the lock, and
+    // gets it once the holder is gone.
+    Result<FileLock> stuck = lock_file(folder / IDENTITY_LOCK_FILE, IDENTITY_LOCK_PATIENCE);
+    ASSERT_TRUE(stuck.ok() && stuck.value()) << (stuck.ok() ? "" : stuck.error());
+    Result<FileLock> waited = lock_file(folder / IDENTITY_LOCK_FILE, std::chrono::milliseconds(60));
+    ASSERT_FALSE(waited.ok());
+    EXPECT_NE(waited.error().find("cannot lock "), std::string::npos) << waited.error();
+    stuck.value().reset();
+    Result<FileLock> free = lock_file(folder / IDENTITY_LOCK_FILE, std::chrono::milliseconds(60));
+    EXPECT_TRUE(free.ok() && free.value()) << (free.ok() ? "" : free.error());
 }
 
 TEST(StoredPairingKey, KeptUntilRenewedAndBadOnesReplaced) {
