@@ -15,7 +15,7 @@ import subprocess
 import unittest
 from dataclasses import dataclass
 
-from wine_harness import WineSession, wait_for
+from wine_harness import WineSession, describe_process, wait_for
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WINDOWS_BUILD = os.environ.get("QUILLMARK_WINDOWS_BUILD",
@@ -181,7 +181,8 @@ class Receiver:
 
     def wait_for_output(self, needle, timeout=20):
         found = wait_for(lambda: needle in self.output(), timeout)
-        assert found, f"{needle!r} not printed within {timeout} s; output:\n{self.output()}"
+        assert found, (f"{needle!r} not printed within {timeout} s; output:\n{self.output()}\n"
+                       f"{describe_process(self.process)}")
 
     def wait_listening(self, timeout=30):
         self.wait_for_output(listening_line(self.port), timeout)

@@ -12,6 +12,7 @@ prefix, then the X server. `NetworkNamespace` gives a program adapters of the te
 """
 
 import fcntl
+import glob
 import os
 import select
 import signal
@@ -47,6 +48,27 @@ def end_process(process, grace=1.0):
         process.wait(timeout=10)
     except ProcessLookupError:
         pass
+
+
+def describe_process(process):
+    """For a failure message: how the process ended, or where each of its threads waits and
+    which other Wine processes run (a crash dialog, a stuck service)."""
+    code = process.poll()
+    if code is not None:
+        return f"process {process.pid} ended with {code}"
+    threads = []
+    for task in sorted(glob.glob(f"/proc/{process.pid}/task/*")):
+        try:
+            with open(os.path.join(task, "syscall")) as syscall, \
+                    open(os.path.join(task, "comm")) as comm:
+                threads.append(f"{comm.read().strip()}:{syscall.read().split(' ', 1)[0]}")
+        except OSError:
+            pass
+    others = subprocess.run(["ps", "-eo", "pid,stat,etimes,args"], capture_output=True,
+                            text=True, check=False).stdout.splitlines()
+    wine = [line for line in others if "wine" in line or ".exe" in line]
+    return (f"process {process.pid} runs; threads (name:system call): {' '.join(threads)}\n"
+            "Wine processes:\n" + "\n".join(wine))
 
 
 class WineSession:
