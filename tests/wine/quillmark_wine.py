@@ -184,7 +184,8 @@ class Receiver:
         assert found, (f"{needle!r} not printed within {timeout} s; output:\n{self.output()}\n"
                        f"{describe_process(self.process)}")
 
-    def wait_listening(self, timeout=30):
+    # Generous: Wine may hold a program started from Linux until the prefix's services are up.
+    def wait_listening(self, timeout=90):
         self.wait_for_output(listening_line(self.port), timeout)
         return self
 
