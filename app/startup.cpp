@@ -17,17 +17,19 @@
 
 namespace {
 
-// The lasting identity's folder once its certificates are in the state; nullopt when it
-// cannot be kept (this run then makes its own self-signed certificate, as with
-// --ephemeral-identity).
-std::optional<std::filesystem::path> open_identity(ReceiverState& state) {
+// Puts the lasting identity's certificates and folder into the state. When it cannot be kept,
+// the folder stays empty and this run makes its own self-signed certificate, as with
+// --ephemeral-identity.
+void open_identity(ReceiverState& state) {
     Result<std::filesystem::path> folder = identity_folder();
     Status adopted = folder.ok() ? adopt_lasting_identity(state, folder.value())
                                  : Status::failure(folder.error());
-    if (adopted.ok()) return folder.value();
+    if (adopted.ok()) {
+        state.identity_folder = folder.value();
+        return;
+    }
     push_log_line(state, "Could not keep a lasting identity (" + adopted.error() +
                              "): this run uses a new self-signed certificate");
-    return std::nullopt;
 }
 
 }  // namespace
@@ -41,15 +43,9 @@ std::shared_ptr<ReceiverState> start_receiver(const CommandLine& given,
     state->log_output = headless_output;
     apply_start_settings(*state, start);
     for (std::string& note : notes) push_log_line(*state, std::move(note));
-    std::optional<std::filesystem::path> folder;
-    if (!command_line.ephemeral_identity) folder = open_identity(*state);
-    if (folder) state->identity_folder = *folder;
+    if (!command_line.ephemeral_identity) open_identity(*state);
     if (command_line.pairing_key) {
-        std::vector<std::string> log;
-        Result<std::string> key =
-            folder ? stored_pairing_key(*folder, command_line.new_pairing_key, log)
-                   : new_pairing_key();
-        for (std::string& line : log) push_log_line(*state, std::move(line));
+        Result<std::string> key = pairing_key_for(*state, command_line.new_pairing_key);
         if (!key.ok()) {
             push_log_line(*state, key.error());  // never serve unguarded when a key was asked
             return state;

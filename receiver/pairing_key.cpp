@@ -26,7 +26,7 @@ Result<std::string> new_pairing_key() {
 namespace {
 
 bool reads_as_pairing_key(std::string_view text) {
-    return text.size() == base64url(std::string(PAIRING_KEY_BYTES, '\0')).size() &&
+    return text.size() == PAIRING_KEY_CHARS &&
            text.find_first_not_of(
                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                "0123456789-_") == std::string_view::npos;
@@ -56,6 +56,14 @@ Result<std::string> stored_pairing_key(const std::filesystem::path& folder, bool
     if (Status written = write_file_atomically(file, key.value()); !written.ok()) {
         return Out::failure("Could not keep the pairing key: " + written.error());
     }
+    return key;
+}
+
+Result<std::string> pairing_key_for(ReceiverState& state, bool renew) {
+    if (state.identity_folder.empty()) return new_pairing_key();
+    std::vector<std::string> log;
+    Result<std::string> key = stored_pairing_key(state.identity_folder, renew, log);
+    for (std::string& line : log) push_log_line(state, std::move(line));
     return key;
 }
 

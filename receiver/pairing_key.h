@@ -15,6 +15,8 @@
 struct ReceiverState;
 
 inline constexpr size_t PAIRING_KEY_BYTES = 16;  // 128 bits
+// Its length in base64url without padding.
+inline constexpr size_t PAIRING_KEY_CHARS = (PAIRING_KEY_BYTES * 4 + 2) / 3;
 
 // A fresh key: PAIRING_KEY_BYTES from the system's secure random source in base64url without
 // padding (22 characters, each of them safe in a URL as it is).
@@ -32,6 +34,10 @@ inline constexpr const char* IDENTITY_LOCK_FILE = "lock";
 inline constexpr std::chrono::seconds IDENTITY_LOCK_PATIENCE{15};
 Result<std::string> stored_pairing_key(const std::filesystem::path& folder, bool renew,
                                        std::vector<std::string>& log);
+
+// The key kept beside the state's lasting identity (a new one with `renew`), or a fresh one
+// when this run keeps no identity; its log lines go to the state's log.
+Result<std::string> pairing_key_for(ReceiverState& state, bool renew);
 
 // Whether `given` is the key, in a time that does not depend on where the two differ.
 bool pairing_key_matches(std::string_view key, std::string_view given);

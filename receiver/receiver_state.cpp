@@ -27,6 +27,11 @@ void set_typing(ReceiverState& state, TypingOptions typing) {
     state.typing = std::move(typing);
 }
 
+std::vector<AdapterEntry> current_adapters(ReceiverState& state) {
+    std::lock_guard lock(state.adapters_lock);
+    return state.adapters;
+}
+
 std::string current_pairing_key(ReceiverState& state) {
     std::lock_guard lock(state.pairing_key_lock);
     return state.pairing_key;

@@ -87,6 +87,9 @@ struct ReceiverState {
 std::shared_ptr<ReceiverState> new_receiver_state(const ReceiverSettings& settings,
                                                   std::vector<AdapterEntry> adapters);
 
+// A copy of the adapter list.
+std::vector<AdapterEntry> current_adapters(ReceiverState& state);
+
 // A copy of the typing options in use, for one scan.
 TypingOptions current_typing(ReceiverState& state);
 void set_typing(ReceiverState& state, TypingOptions typing);

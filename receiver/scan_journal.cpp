@@ -75,15 +75,15 @@ void append_line(ReceiverState& state, const LocalTime& day, const std::string& 
         if (!opened.ok()) return report_failure(state, ScanJournal::open_failed, opened.error());
         journal.file = std::move(opened.value());
         journal.file_name = name;
+        journal.header_due = journal.file->size_at_open() == 0;
     }
-    const bool fresh = journal.file->size_at_open() == 0 && !journal.wrote;
-    Status written = journal.file->append(fresh ? std::string(JOURNAL_HEADER) + line : line);
+    Status written =
+        journal.file->append(journal.header_due ? std::string(JOURNAL_HEADER) + line : line);
     if (!written.ok()) {
         journal.file.reset();  // opened afresh next time, when the disk may have room again
-        journal.wrote = false;
         return report_failure(state, ScanJournal::write_failed, written.error());
     }
-    journal.wrote = true;
+    journal.header_due = false;
 }
 
 }  // namespace
@@ -123,7 +123,12 @@ std::string start_scan_journal(ReceiverState& state, const JournalOptions& optio
 
 void record_scan(ReceiverState& state, const Scan& scan, JournalOutcome outcome) {
     const Now now = local_now();
-    const JournalRecord record{journal_time_text(now.local, now.milliseconds),
+    record_scan_at(state, scan, outcome, now.local, now.milliseconds);
+}
+
+void record_scan_at(ReceiverState& state, const Scan& scan, JournalOutcome outcome,
+                    const LocalTime& now, int milliseconds) {
+    const JournalRecord record{journal_time_text(now, milliseconds),
                                scan.id,
                                scan.client_address,
                                scan.format,
@@ -132,14 +137,11 @@ void record_scan(ReceiverState& state, const Scan& scan, JournalOutcome outcome)
                                std::string(journal_outcome_word(outcome))};
     {
         std::lock_guard guard(state.journal.lock);
-        if (!state.journal.folder.empty()) append_line(state, now.local, journal_line(record));
+        if (!state.journal.folder.empty()) append_line(state, now, journal_line(record));
     }
     if (outcome_delivered(record.outcome)) state.live_scans.publish(record);
 }
 
-void record_refused_scan(ReceiverState& state, const Scan& scan) {
-    if (!state.journal.refusals.allow(scan.client_address, LogThrottle::Clock::now())) return;
-    Scan without_text = scan;
-    without_text.text.clear();
-    record_scan(state, without_text, JournalOutcome::refused);
+bool refusal_due(ReceiverState& state, const std::string& client) {
+    return state.journal.refusals.allow(client, LogThrottle::Clock::now());
 }

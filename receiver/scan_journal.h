@@ -35,8 +35,8 @@ struct ScanJournal {
     std::filesystem::path folder;  // empty: the journal is off
     std::string file_name;         // of the open file
     std::unique_ptr<AppendFile> file;
-    bool wrote = false;     // to the open file, whose header is then in place
-    unsigned reported = 0;  // Failure bits already logged
+    bool header_due = false;  // the open file is new: its first line is the header
+    unsigned reported = 0;    // Failure bits already logged
     // A client sending scans with a wrong key cannot fill the disk with refusals.
     LogThrottle refusals{std::chrono::seconds(1)};
 };
@@ -49,9 +49,14 @@ std::string start_scan_journal(ReceiverState& state, const JournalOptions& optio
 // Records a scan about to be delivered (before it is typed), a repeat or a refusal: its
 // journal line, and for a delivered one its event for the receiver page.
 void record_scan(ReceiverState& state, const Scan& scan, JournalOutcome outcome);
+// The same at a given local time: the day names the file.
+void record_scan_at(ReceiverState& state, const Scan& scan, JournalOutcome outcome,
+                    const LocalTime& now, int milliseconds);
 
-// A scan refused for a wrong pairing key, without its text; at most one a second per client.
-void record_refused_scan(ReceiverState& state, const Scan& scan);
+// Whether a scan refused for a wrong pairing key from `client` goes on record (without its
+// text, through record_scan): at most one a second per client, so that such a client cannot
+// fill the disk, and asked first, so that the others cost nothing more.
+bool refusal_due(ReceiverState& state, const std::string& client);
 
 // Today's local date, "YYYY-MM-DD", as journal times begin.
 std::string local_date_today();

@@ -67,11 +67,7 @@ Status switch_pairing_key(ReceiverState& state, bool on) {
         set_pairing_key(state, {});
         return Status::success();
     }
-    std::vector<std::string> log;
-    Result<std::string> key = state.identity_folder.empty()
-                                  ? new_pairing_key()
-                                  : stored_pairing_key(state.identity_folder, false, log);
-    for (std::string& line : log) push_log_line(state, std::move(line));
+    Result<std::string> key = pairing_key_for(state, false);
     if (!key.ok()) return Status::failure(key.error());
     set_pairing_key(state, std::move(key.value()));
     return Status::success();

@@ -56,12 +56,9 @@ std::string event_stream_head() {
 
 EventStreamStart start_event_stream(TlsSession& tls, ReceiverState& state,
                                     const HttpRequest& request, std::function<void()> wake) {
-    std::vector<AdapterEntry> own;
-    {
-        std::lock_guard guard(state.adapters_lock);
-        own = state.adapters;
-    }
-    if (!event_stream_allowed(request.client_address, own, state.pairing_key, request.query)) {
+    // The settings dialog may switch the pairing key while streams open.
+    if (!event_stream_allowed(request.client_address, current_adapters(state),
+                              current_pairing_key(state), request.query)) {
         return {nullptr, event_stream_refusal()};
     }
     std::unique_ptr<LiveScanSubscription> subscription =

@@ -1,7 +1,5 @@
 #include "server/lasting_identity.h"
 
-#include <mutex>
-
 #include "net/endpoint.h"
 #include "platform/user_files.h"
 #include "receiver/receiver_state.h"
@@ -15,14 +13,10 @@ Result<std::filesystem::path> identity_folder() {
 }
 
 Status adopt_lasting_identity(ReceiverState& state, const std::filesystem::path& folder) {
-    std::vector<AdapterEntry> adapters;
-    {
-        std::lock_guard lock(state.adapters_lock);
-        adapters = state.adapters;
-    }
     const std::string host = host_display_name();
     std::vector<std::string> log;
-    auto identity = open_lasting_identity(folder, host, tls_san_names(host, adapters), log);
+    auto identity =
+        open_lasting_identity(folder, host, tls_san_names(host, current_adapters(state)), log);
     for (std::string& line : log) push_log_line(state, std::move(line));
     if (!identity.ok()) return Status::failure(identity.error());
     state.tls_certificate_pem = std::move(identity.value().server_certificate_pem);

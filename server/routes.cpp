@@ -37,11 +37,12 @@ Scan scan_from(const std::string& body, const HttpRequest& request) {
 
 // The journal keeps a refused scan without its text.
 void record_refusal(const HttpRequest& request, ReceiverState& state) {
+    if (!refusal_due(state, request.client_address)) return;
     const std::string body = utf8_lossy(request.body);
     Scan scan = scan_from(body, request);
     std::optional<std::string> id = json_string_field(body, "id");
     if (id && id->size() <= MAX_SCAN_ID_BYTES) scan.id = std::move(*id);
-    record_refused_scan(state, scan);
+    record_scan(state, scan, JournalOutcome::refused);
 }
 
 HttpResponse scan_response(const HttpRequest& request, ReceiverState& state) {

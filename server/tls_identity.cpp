@@ -1,7 +1,6 @@
 #include "server/tls_identity.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -239,11 +238,6 @@ Result<std::shared_ptr<const TlsServerConfig>> build_lasting_tls_config(Receiver
     return std::shared_ptr<const TlsServerConfig>(std::move(config));
 }
 
-std::vector<AdapterEntry> snapshot_adapters(ReceiverState& state) {
-    std::lock_guard lock(state.adapters_lock);
-    return state.adapters;
-}
-
 }  // namespace
 
 bool reads_as_ip_address(std::string_view text) {
@@ -264,7 +258,7 @@ std::vector<std::string> tls_san_names(const std::string& host_name,
 Result<std::shared_ptr<const TlsServerConfig>> build_tls_config(ReceiverState& state) {
     using Out = Result<std::shared_ptr<const TlsServerConfig>>;
     if (!state.tls_certificate_pem.empty()) return build_lasting_tls_config(state);
-    const std::vector<AdapterEntry> adapters = snapshot_adapters(state);
+    const std::vector<AdapterEntry> adapters = current_adapters(state);
     // The event loops use OpenSSL until the process ends; its clean-up at exit would free
     // the library's locks under them.
     OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);

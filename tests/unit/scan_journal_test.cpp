@@ -4,9 +4,14 @@
 
 #include "core/csv.h"
 #include "receiver/journal_format.h"
+#include "platform/user_files.h"
 #include "receiver/live_scans.h"
+#include "receiver/receiver_state.h"
+#include "receiver/scan_delivery.h"
+#include "receiver/scan_journal.h"
 #include "server/event_stream.h"
 #include "tests/support/environment_override.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -121,6 +126,25 @@ TEST(JournalFiles, LinesReadBackAsTheyWereWritten) {
     EXPECT_EQ(back[0].text, record.text);
     EXPECT_EQ(back[0].confidence, 97u);
     EXPECT_EQ(back[1].outcome, "refused");
+}
+
+TEST(JournalFiles, EachDaysFileStartsWithTheHeader) {
+    TemporaryFolder folder;
+    auto state = new_receiver_state(ReceiverSettings{}, {});
+    state->journal.folder = folder.path;
+    Scan scan;
+    scan.text = "ACROSS-MIDNIGHT";
+    // A receiver that runs past midnight, and a file it finds already begun.
+    record_scan_at(*state, scan, JournalOutcome::received, at(2026, 3, 1, 23), 0);
+    record_scan_at(*state, scan, JournalOutcome::received, at(2026, 3, 2, 0), 0);
+    record_scan_at(*state, scan, JournalOutcome::received, at(2026, 3, 2, 1), 0);
+    for (const char* day : {"2026-03-01", "2026-03-02"}) {
+        const std::string name = std::string("scans-") + day + ".csv";
+        Result<std::string> text = read_whole_file(folder.path / name);
+        ASSERT_TRUE(text.ok()) << name;
+        EXPECT_EQ(text.value().rfind(JOURNAL_HEADER, 0), 0u) << name;
+        EXPECT_EQ(text.value().find(JOURNAL_HEADER, 1), std::string::npos) << name;
+    }
 }
 
 TEST(JournalOutcomes, DecidedBeforeTyping) {
