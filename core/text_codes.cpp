@@ -1,5 +1,13 @@
 #include "core/text_codes.h"
 
+#include <algorithm>
+
+bool equals_ascii_case_insensitive(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 int hex_digit_value(char32_t c) {
     if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
     if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);

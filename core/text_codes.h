@@ -1,11 +1,14 @@
-// Small text codes written once: hexadecimal digits, UTF-16 surrogates, percent-encoding,
-// URL query members and base64url.
+// Small text codes written once: ASCII case, hexadecimal digits, UTF-16 surrogates,
+// percent-encoding, URL query members and base64url.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+// Whether the two are equal when ASCII letters are compared without case.
+bool equals_ascii_case_insensitive(std::string_view a, std::string_view b);
 
 // 0 to 15 for a hexadecimal digit of either case, -1 for anything else.
 int hex_digit_value(char32_t c);

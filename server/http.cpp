@@ -7,16 +7,10 @@
 #include <optional>
 #include <vector>
 
+#include "core/text_codes.h"
 #include "core/utf8.h"
 
 namespace {
-
-bool equals_ascii_case_insensitive(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 // One optional "+", then only digits, fitting in 64 bits.
 std::optional<uint64_t> parse_content_length(std::string_view text) {

@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include <openssl/err.h>
-#include <openssl/x509v3.h>
-
-#include "server/openssl_handles.h"
+#include "core/text_codes.h"
 #include "server/tls_identity.h"
 
 namespace {
@@ -20,33 +17,14 @@ constexpr PermittedRange RANGE_TABLE[] = {
 // The RFC 5280 form: a name permits itself and every name that adds labels on its left.
 constexpr std::string_view LOCAL_DNS_NAMES[] = {"localhost", "local", "lan", "home.arpa"};
 
-using Asn1OctetStringPtr = OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
-
-std::string address_bytes(std::string_view text) {
-    Asn1OctetStringPtr bytes(a2i_IPADDRESS(std::string(text).c_str()));
-    ERR_clear_error();
-    if (!bytes) return {};
-    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(bytes.get())),
-                       static_cast<size_t>(ASN1_STRING_length(bytes.get())));
-}
-
 bool address_in_range(const std::string& address, const PermittedRange& range) {
-    const std::string base = address_bytes(range.address);
-    const std::string mask = address_bytes(range.mask);
+    const std::string base = ip_address_bytes(range.address);
+    const std::string mask = ip_address_bytes(range.mask);
     if (address.size() != base.size()) return false;
     for (size_t i = 0; i < address.size(); ++i) {
         if ((address[i] & mask[i]) != (base[i] & mask[i])) return false;
     }
     return true;
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equal_without_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Letters, digits, hyphens and dots, as a name constraint can hold (and its configuration text
@@ -60,9 +38,9 @@ bool reads_as_dns_name(std::string_view name) {
 }
 
 bool dns_name_within(std::string_view name, std::string_view base) {
-    if (name.size() == base.size()) return equal_without_case(name, base);
+    if (name.size() == base.size()) return equals_ascii_case_insensitive(name, base);
     return name.size() > base.size() && name[name.size() - base.size() - 1] == '.' &&
-           equal_without_case(name.substr(name.size() - base.size()), base);
+           equals_ascii_case_insensitive(name.substr(name.size() - base.size()), base);
 }
 
 }  // namespace
@@ -93,7 +71,7 @@ std::string name_constraints_text(std::span<const std::string> dns_names) {
 
 bool name_permitted(std::string_view name, std::span<const std::string> dns_names) {
     if (reads_as_ip_address(name)) {
-        const std::string address = address_bytes(name);
+        const std::string address = ip_address_bytes(name);
         return std::any_of(
             PERMITTED_RANGES.begin(), PERMITTED_RANGES.end(),
             [&](const PermittedRange& range) { return address_in_range(address, range); });

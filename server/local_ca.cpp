@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 
 #include "server/identity_rules.h"
+#include "server/tls_identity.h"
 
 namespace {
 
@@ -12,34 +13,9 @@ using BioPtr = OpenSslPtr<BIO, BIO_free>;
 using NameConstraintsPtr = OpenSslPtr<NAME_CONSTRAINTS, NAME_CONSTRAINTS_free>;
 
 constexpr long DAY_SECONDS = 24L * 60 * 60;
-// A day back, so a phone whose clock runs slow still accepts the certificates.
-constexpr long VALID_BEFORE_NOW_SECONDS = DAY_SECONDS;
 constexpr long CA_VALID_SECONDS = 3652L * DAY_SECONDS;  // ten years
 // Browsers refuse server certificates valid for longer than 398 days.
 constexpr long SERVER_VALID_SECONDS = 397L * DAY_SECONDS;
-// The leaf's subject is no DNS name, so no name-constraint check reads it as one.
-constexpr const char* SERVER_COMMON_NAME = "Quillmark Receiver";
-
-bool set_common_name(X509_NAME* name, const std::string& text) {
-    return X509_NAME_add_entry_by_NID(name, NID_commonName, MBSTRING_UTF8,
-                                      reinterpret_cast<const unsigned char*>(text.c_str()), -1, -1,
-                                      0);
-}
-
-// Version, serial, subject, issuer, validity and key: what both kinds of certificate share.
-X509Ptr new_certificate(const std::string& common_name, X509* issuer, EVP_PKEY* key,
-                        long valid_seconds) {
-    X509Ptr cert(X509_new());
-    X509_NAME* subject = cert ? X509_get_subject_name(cert.get()) : nullptr;
-    const bool ready =
-        cert && X509_set_version(cert.get(), X509_VERSION_3) && set_random_serial(cert.get()) &&
-        set_common_name(subject, common_name) &&
-        X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : subject) &&
-        X509_gmtime_adj(X509_getm_notBefore(cert.get()), -VALID_BEFORE_NOW_SECONDS) &&
-        X509_gmtime_adj(X509_getm_notAfter(cert.get()), valid_seconds - VALID_BEFORE_NOW_SECONDS) &&
-        X509_set_pubkey(cert.get(), key);
-    return ready ? std::move(cert) : nullptr;
-}
 
 std::string text_from_bio(BIO* bio) {
     char* data = nullptr;
@@ -75,18 +51,13 @@ Result<CertifiedKey> new_local_ca(const std::string& host_name) {
     if (!key.ok()) return Out::failure(key.error());
     X509Ptr cert = new_certificate(local_ca_common_name(host_name), nullptr, key.value().get(),
                                    CA_VALID_SECONDS);
-    if (!cert) return Out::failure(take_openssl_error_text());
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
     const std::string constraints = name_constraints_text(permitted_dns_names(host_name));
-    const bool extended =
-        add_config_extension(cert.get(), &context, NID_basic_constraints,
-                             "critical,CA:TRUE,pathlen:0") &&
-        add_config_extension(cert.get(), &context, NID_key_usage, "critical,keyCertSign,cRLSign") &&
-        add_config_extension(cert.get(), &context, NID_subject_key_identifier, "hash") &&
-        add_config_extension(cert.get(), &context, NID_name_constraints, constraints.c_str());
-    if (!extended || X509_sign(cert.get(), key.value().get(), EVP_sha256()) <= 0) {
+    if (!cert || !extend_and_sign(cert.get(), nullptr,
+                                  {{NID_basic_constraints, "critical,CA:TRUE,pathlen:0"},
+                                   {NID_key_usage, "critical,keyCertSign,cRLSign"},
+                                   {NID_subject_key_identifier, "hash"},
+                                   {NID_name_constraints, constraints.c_str()}},
+                                  nullptr, key.value().get())) {
         return Out::failure(take_openssl_error_text());
     }
     return CertifiedKey{std::move(cert), std::move(key.value())};
@@ -99,21 +70,15 @@ Result<CertifiedKey> issue_server_certificate(const CertifiedKey& ca,
     if (!san_names.ok()) return Out::failure(san_names.error());
     auto key = new_p256_key();
     if (!key.ok()) return Out::failure(key.error());
-    X509Ptr cert = new_certificate(SERVER_COMMON_NAME, ca.certificate.get(), key.value().get(),
+    X509Ptr cert = new_certificate(CERTIFICATE_COMMON_NAME, ca.certificate.get(), key.value().get(),
                                    SERVER_VALID_SECONDS);
-    if (!cert) return Out::failure(take_openssl_error_text());
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, ca.certificate.get(), cert.get(), nullptr, nullptr, 0);
-    const bool extended =
-        add_config_extension(cert.get(), &context, NID_basic_constraints, "critical,CA:FALSE") &&
-        add_config_extension(cert.get(), &context, NID_key_usage, "critical,digitalSignature") &&
-        add_config_extension(cert.get(), &context, NID_ext_key_usage, "serverAuth") &&
-        add_config_extension(cert.get(), &context, NID_subject_key_identifier, "hash") &&
-        add_config_extension(cert.get(), &context, NID_authority_key_identifier, "keyid:always") &&
-        X509_add1_ext_i2d(cert.get(), NID_subject_alt_name, san_names.value().get(), 0,
-                          X509V3_ADD_DEFAULT) == 1;
-    if (!extended || X509_sign(cert.get(), ca.key.get(), EVP_sha256()) <= 0) {
+    if (!cert || !extend_and_sign(cert.get(), ca.certificate.get(),
+                                  {{NID_basic_constraints, "critical,CA:FALSE"},
+                                   {NID_key_usage, "critical,digitalSignature"},
+                                   {NID_ext_key_usage, "serverAuth"},
+                                   {NID_subject_key_identifier, "hash"},
+                                   {NID_authority_key_identifier, "keyid:always"}},
+                                  san_names.value().get(), ca.key.get())) {
         return Out::failure(take_openssl_error_text());
     }
     return CertifiedKey{std::move(cert), std::move(key.value())};
@@ -155,11 +120,10 @@ std::vector<std::string> certificate_names(X509* certificate) {
 }
 
 std::string canonical_name(const std::string& name) {
-    if (!reads_as_ip_address(name)) return name;
-    Asn1OctetStringPtr bytes(a2i_IPADDRESS(name.c_str()));
-    ERR_clear_error();
-    if (!bytes) return name;
-    return address_text(ASN1_STRING_get0_data(bytes.get()), ASN1_STRING_length(bytes.get()));
+    const std::string bytes = reads_as_ip_address(name) ? ip_address_bytes(name) : std::string();
+    if (bytes.empty()) return name;
+    return address_text(reinterpret_cast<const unsigned char*>(bytes.data()),
+                        static_cast<int>(bytes.size()));
 }
 
 long long seconds_left(X509* certificate) {

@@ -21,9 +21,12 @@ void SslContextFree::operator()(ssl_ctx_st* context) const {
 
 namespace {
 
-// The product's own name rather than a generator's placeholder: it is what a phone shows
-// when it asks the user to accept the certificate.
-constexpr const char* CERTIFICATE_COMMON_NAME = "Quillmark Receiver";
+using GeneralNamePtr = OpenSslPtr<GENERAL_NAME, GENERAL_NAME_free>;
+using Asn1OctetStringPtr = OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
+using Asn1Ia5StringPtr = OpenSslPtr<ASN1_IA5STRING, ASN1_IA5STRING_free>;
+using X509ExtensionPtr = OpenSslPtr<X509_EXTENSION, X509_EXTENSION_free>;
+using BignumPtr = OpenSslPtr<BIGNUM, BN_free>;
+using SslContextPtr = std::unique_ptr<SSL_CTX, SslContextFree>;
 
 // Valid from a day ago (phones with a slightly slow clock still accept it) for a year from
 // now. Fixed dates would make every certificate expire together on one day.
@@ -79,9 +82,14 @@ bool reads_as_ipv6(std::string_view text) {
                c == ':' || c == '.';
     });
     if (!plain) return false;
-    Asn1OctetStringPtr bytes(a2i_IPADDRESS(std::string(text).c_str()));
-    ERR_clear_error();
-    return bytes != nullptr;
+    return !ip_address_bytes(text).empty();
+}
+
+// 127 random bits: positive, and unique enough that browsers never see a repeat.
+bool set_random_serial(X509* cert) {
+    BignumPtr serial(BN_new());
+    return serial && BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) &&
+           BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert));
 }
 
 GeneralNamePtr new_general_name(int type, ASN1_STRING* value) {
@@ -128,49 +136,52 @@ Result<EvpPkeyPtr> new_p256_key() {
     return key;
 }
 
-bool add_config_extension(X509* cert, X509V3_CTX* context, int nid, const char* value) {
-    X509ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, context, nid, value));
-    return extension && X509_add_ext(cert, extension.get(), -1);
+X509Ptr new_certificate(const std::string& common_name, X509* issuer, EVP_PKEY* key,
+                        long valid_seconds) {
+    X509Ptr cert(X509_new());
+    X509_NAME* subject = cert ? X509_get_subject_name(cert.get()) : nullptr;
+    const bool ready =
+        cert && X509_set_version(cert.get(), X509_VERSION_3) && set_random_serial(cert.get()) &&
+        X509_NAME_add_entry_by_NID(subject, NID_commonName, MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(common_name.c_str()), -1,
+                                   -1, 0) &&
+        X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : subject) &&
+        X509_gmtime_adj(X509_getm_notBefore(cert.get()), -VALID_BEFORE_NOW_SECONDS) &&
+        X509_gmtime_adj(X509_getm_notAfter(cert.get()), valid_seconds - VALID_BEFORE_NOW_SECONDS) &&
+        X509_set_pubkey(cert.get(), key);
+    return ready ? std::move(cert) : nullptr;
 }
 
-bool set_random_serial(X509* cert) {
-    // 127 random bits: positive, and unique enough that browsers never see a repeat.
-    BignumPtr serial(BN_new());
-    return serial && BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) &&
-           BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert));
+bool extend_and_sign(X509* cert, X509* issuer, std::initializer_list<ConfigExtension> extensions,
+                     GENERAL_NAMES* san_names, EVP_PKEY* signing_key) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer ? issuer : cert, cert, nullptr, nullptr, 0);
+    for (const ConfigExtension& wanted : extensions) {
+        X509ExtensionPtr extension(
+            X509V3_EXT_conf_nid(nullptr, &context, wanted.nid, wanted.value));
+        if (!extension || !X509_add_ext(cert, extension.get(), -1)) return false;
+    }
+    if (san_names &&
+        X509_add1_ext_i2d(cert, NID_subject_alt_name, san_names, 0, X509V3_ADD_DEFAULT) != 1) {
+        return false;
+    }
+    return X509_sign(cert, signing_key, EVP_sha256()) > 0;
 }
 
 namespace {
 
-bool set_subject_and_validity(X509* cert) {
-    X509_NAME* name = X509_get_subject_name(cert);
-    const auto* common_name = reinterpret_cast<const unsigned char*>(CERTIFICATE_COMMON_NAME);
-    return X509_set_version(cert, X509_VERSION_3) && set_random_serial(cert) &&
-           X509_NAME_add_entry_by_NID(name, NID_commonName, MBSTRING_UTF8, common_name, -1, -1,
-                                      0) &&
-           X509_set_issuer_name(cert, name) &&
-           X509_gmtime_adj(X509_getm_notBefore(cert), -VALID_BEFORE_NOW_SECONDS) &&
-           X509_gmtime_adj(X509_getm_notAfter(cert), VALID_AFTER_NOW_SECONDS);
-}
-
 Result<X509Ptr> new_self_signed_certificate(EVP_PKEY* key, GENERAL_NAMES* san_names) {
-    X509Ptr cert(X509_new());
-    if (!cert || !set_subject_and_validity(cert.get()) || !X509_set_pubkey(cert.get(), key)) {
-        return Result<X509Ptr>::failure(take_openssl_error_text());
-    }
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-    const bool extended =
-        add_config_extension(cert.get(), &context, NID_basic_constraints, "critical,CA:FALSE") &&
-        add_config_extension(cert.get(), &context, NID_key_usage,
-                             "critical,digitalSignature,keyEncipherment") &&
-        add_config_extension(cert.get(), &context, NID_ext_key_usage, "serverAuth") &&
-        add_config_extension(cert.get(), &context, NID_subject_key_identifier, "hash") &&
-        X509_add1_ext_i2d(cert.get(), NID_subject_alt_name, san_names, 0, X509V3_ADD_DEFAULT) == 1;
-    if (!extended || X509_sign(cert.get(), key, EVP_sha256()) <= 0) {
-        return Result<X509Ptr>::failure(take_openssl_error_text());
-    }
+    X509Ptr cert = new_certificate(CERTIFICATE_COMMON_NAME, nullptr, key,
+                                   VALID_BEFORE_NOW_SECONDS + VALID_AFTER_NOW_SECONDS);
+    const bool made =
+        cert && extend_and_sign(cert.get(), nullptr,
+                                {{NID_basic_constraints, "critical,CA:FALSE"},
+                                 {NID_key_usage, "critical,digitalSignature,keyEncipherment"},
+                                 {NID_ext_key_usage, "serverAuth"},
+                                 {NID_subject_key_identifier, "hash"}},
+                                san_names, key);
+    if (!made) return Result<X509Ptr>::failure(take_openssl_error_text());
     return cert;
 }
 
@@ -193,8 +204,7 @@ int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
     return SSL_TLSEXT_ERR_ALERT_FATAL;
 }
 
-}  // namespace
-
+// The server context every connection of one start shares, serving `cert` with `key`.
 Result<SslContextPtr> new_server_context(X509* cert, EVP_PKEY* key) {
     SslContextPtr context(SSL_CTX_new(TLS_server_method()));
     const bool ready = context && SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) &&
@@ -218,27 +228,41 @@ Result<SslContextPtr> new_server_context(X509* cert, EVP_PKEY* key) {
     return context;
 }
 
-namespace {
-
 // The stored server certificate and key that start-up put into the state.
-Result<std::shared_ptr<const TlsServerConfig>> build_lasting_tls_config(ReceiverState& state) {
-    using Out = Result<std::shared_ptr<const TlsServerConfig>>;
-    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
-    ERR_clear_error();
+Result<CertifiedKey> lasting_certified_key(const ReceiverState& state) {
     auto cert = certificate_from_pem(state.tls_certificate_pem);
     auto key = key_from_pem(state.tls_key_pem);
     if (!cert.ok() || !key.ok()) {
-        return Out::failure("Failed to build TLS config: " +
-                            (cert.ok() ? key.error() : cert.error()));
+        return Result<CertifiedKey>::failure("Failed to build TLS config: " +
+                                             (cert.ok() ? key.error() : cert.error()));
     }
-    auto context = new_server_context(cert.value().get(), key.value().get());
-    if (!context.ok()) return Out::failure("Failed to build TLS config: " + context.error());
-    auto config = std::make_shared<TlsServerConfig>();
-    config->context = std::move(context.value());
-    return std::shared_ptr<const TlsServerConfig>(std::move(config));
+    return CertifiedKey{std::move(cert.value()), std::move(key.value())};
+}
+
+// A fresh key and a self-signed certificate for this start alone.
+Result<CertifiedKey> self_signed_certified_key(ReceiverState& state) {
+    using Out = Result<CertifiedKey>;
+    auto san_names =
+        new_san_extension_value(tls_san_names(host_display_name(), current_adapters(state)));
+    if (!san_names.ok()) return Out::failure("Failed to create TLS params: " + san_names.error());
+
+    auto key = new_p256_key();
+    if (!key.ok()) return Out::failure("Failed to generate TLS key pair: " + key.error());
+
+    auto cert = new_self_signed_certificate(key.value().get(), san_names.value().get());
+    if (!cert.ok()) return Out::failure("Failed to self-sign TLS cert: " + cert.error());
+    return CertifiedKey{std::move(cert.value()), std::move(key.value())};
 }
 
 }  // namespace
+
+std::string ip_address_bytes(std::string_view text) {
+    Asn1OctetStringPtr bytes(a2i_IPADDRESS(std::string(text).c_str()));
+    ERR_clear_error();
+    if (!bytes) return {};
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(bytes.get())),
+                       static_cast<size_t>(ASN1_STRING_length(bytes.get())));
+}
 
 bool reads_as_ip_address(std::string_view text) {
     return reads_as_ipv4(text) || reads_as_ipv6(text);
@@ -257,23 +281,17 @@ std::vector<std::string> tls_san_names(const std::string& host_name,
 
 Result<std::shared_ptr<const TlsServerConfig>> build_tls_config(ReceiverState& state) {
     using Out = Result<std::shared_ptr<const TlsServerConfig>>;
-    if (!state.tls_certificate_pem.empty()) return build_lasting_tls_config(state);
-    const std::vector<AdapterEntry> adapters = current_adapters(state);
     // The event loops use OpenSSL until the process ends; its clean-up at exit would free
     // the library's locks under them.
     OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
     ERR_clear_error();
+    Result<CertifiedKey> certified = state.tls_certificate_pem.empty()
+                                         ? self_signed_certified_key(state)
+                                         : lasting_certified_key(state);
+    if (!certified.ok()) return Out::failure(certified.error());
 
-    auto san_names = new_san_extension_value(tls_san_names(host_display_name(), adapters));
-    if (!san_names.ok()) return Out::failure("Failed to create TLS params: " + san_names.error());
-
-    auto key = new_p256_key();
-    if (!key.ok()) return Out::failure("Failed to generate TLS key pair: " + key.error());
-
-    auto cert = new_self_signed_certificate(key.value().get(), san_names.value().get());
-    if (!cert.ok()) return Out::failure("Failed to self-sign TLS cert: " + cert.error());
-
-    auto context = new_server_context(cert.value().get(), key.value().get());
+    auto context =
+        new_server_context(certified.value().certificate.get(), certified.value().key.get());
     if (!context.ok()) return Out::failure("Failed to build TLS config: " + context.error());
 
     auto config = std::make_shared<TlsServerConfig>();

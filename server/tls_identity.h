@@ -1,5 +1,6 @@
-// The server's TLS identity: a fresh key and self-signed certificate per start, and the
-// OpenSSL context that every connection of that start shares.
+// The server's TLS identity: the lasting identity's server certificate that start-up put into
+// the state, or else a fresh key and self-signed certificate per start; and the OpenSSL context
+// that every connection of that start shares.
 #pragma once
 
 #include <memory>
@@ -22,9 +23,10 @@ struct TlsServerConfig {
     std::unique_ptr<ssl_ctx_st, SslContextFree> context;
 };
 
-// Fresh EC P-256 key, self-signed certificate and context. Errors: "Failed to create TLS
-// params: ...", "Failed to generate TLS key pair: ...", "Failed to self-sign TLS cert: ...",
-// "Failed to build TLS config: ...", each followed by OpenSSL's own text.
+// The context for the state's stored certificate and key; without them, for a fresh EC P-256
+// key and self-signed certificate. Errors: "Failed to create TLS params: ...", "Failed to generate
+// TLS key pair: ...", "Failed to self-sign TLS cert: ...", "Failed to build TLS config: ...", each
+// followed by OpenSSL's own text.
 Result<std::shared_ptr<const TlsServerConfig>> build_tls_config(ReceiverState& state);
 
 // The certificate's subject alternative names, in order and without duplicates: "localhost",
@@ -35,3 +37,7 @@ std::vector<std::string> tls_san_names(const std::string& host_name,
 
 // True for dotted-decimal IPv4 ("192.168.1.20") and IPv6 texts; these become IP entries.
 bool reads_as_ip_address(std::string_view text);
+
+// The address's bytes in network order (4 or 16), as OpenSSL reads the text; empty when it
+// reads as no address.
+std::string ip_address_bytes(std::string_view text);
