@@ -88,8 +88,3 @@ void LiveScanFeed::load(const std::vector<JournalRecord>& records) {
     std::lock_guard guard(lock_);
     for (const JournalRecord& record : records) remember(record);
 }
-
-size_t LiveScanFeed::stream_count() {
-    std::lock_guard guard(lock_);
-    return listeners_.size();
-}

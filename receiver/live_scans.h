@@ -64,7 +64,6 @@ class LiveScanFeed {
     void publish(const JournalRecord& record);
     // The latest scans read back from the journal at start, oldest first.
     void load(const std::vector<JournalRecord>& records);
-    size_t stream_count();
 
   private:
     friend class LiveScanSubscription;

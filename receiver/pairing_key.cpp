@@ -72,12 +72,15 @@ bool pairing_key_matches(std::string_view key, std::string_view given) {
     return key.size() == given.size() && CRYPTO_memcmp(key.data(), given.data(), key.size()) == 0;
 }
 
+bool query_carries_key(std::string_view key, std::string_view query) {
+    const std::optional<std::string> given = query_member(query, "key");
+    return given && pairing_key_matches(key, *given);
+}
+
 bool scan_key_accepted(ReceiverState& state, std::string_view query,
                        const std::string& client_address) {
     const std::string key = current_pairing_key(state);
-    if (key.empty()) return true;
-    const std::optional<std::string> given = query_member(query, "key");
-    if (given && pairing_key_matches(key, *given)) return true;
+    if (key.empty() || query_carries_key(key, query)) return true;
     if (state.refused_scan_log.allow(client_address, LogThrottle::Clock::now())) {
         push_log_line(state, "Refused a scan from " + client_address + ": wrong pairing key");
     }

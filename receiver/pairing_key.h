@@ -42,6 +42,9 @@ Result<std::string> pairing_key_for(ReceiverState& state, bool renew);
 // Whether `given` is the key, in a time that does not depend on where the two differ.
 bool pairing_key_matches(std::string_view key, std::string_view given);
 
+// Whether the request query's "key" member is `key`.
+bool query_carries_key(std::string_view key, std::string_view query);
+
 // Whether a scan whose request query is `query` may go on: always when the receiver asks for
 // no key. When the scan lacks the key or carries another, false and a log line naming the
 // client (at most one per client address per 10 s).

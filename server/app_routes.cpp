@@ -59,8 +59,8 @@ std::optional<HttpResponse> app_response(const HttpRequest& request) {
         return HttpResponse{"200 OK", "application/manifest+json", web_manifest_text(pairing)};
     }
     if (request.path == "/app-shell.json") {
-        return HttpResponse{"200 OK", std::string(JSON_CONTENT_TYPE),
-                            app_shell_text(RECEIVER_VERSION)};
+        static const std::string shell = app_shell_text(RECEIVER_VERSION);  // fixed per build
+        return HttpResponse{"200 OK", std::string(JSON_CONTENT_TYPE), shell};
     }
     if (request.path == "/icon-192.png") {
         return HttpResponse{"200 OK", std::string(PNG), std::string(APP_ICON_ICON_192_PNG)};

@@ -8,7 +8,6 @@
 #include "receiver/receiver_state.h"
 #include "receiver/scan_journal.h"
 #include "server/tls_session.h"
-#include "core/text_codes.h"
 
 namespace {
 
@@ -17,6 +16,28 @@ namespace {
 constexpr size_t EVENT_CHUNK_BYTES = 16 * 1024;
 // What a client may send on its stream (nothing is expected) per wake-up.
 constexpr size_t MAX_DISCARDED_BYTES = 64 * 1024;
+
+// 403 for a client that may not read it, 503 when every stream place is taken.
+HttpResponse event_stream_refusal() {
+    return {"403 Forbidden", std::string(JSON_CONTENT_TYPE),
+            R"({"ok":false,"error":"Live scans are shown on this computer only"})"};
+}
+
+HttpResponse event_stream_busy() {
+    return {"503 Service Unavailable", std::string(JSON_CONTENT_TYPE),
+            R"({"ok":false,"error":"Too many live scan streams are open"})"};
+}
+
+// The stream's head: no length, since it never ends by itself, and no CORS header, so that a
+// web page from elsewhere open on the computer cannot read the scans.
+std::string event_stream_head() {
+    return "HTTP/1.1 200 OK\r\n"
+           "Content-Type: text/event-stream; charset=utf-8\r\n"
+           "Cache-Control: no-store\r\n"
+           "X-Accel-Buffering: no\r\n"
+           "Connection: close\r\n"
+           "\r\n";
+}
 
 }  // namespace
 
@@ -30,28 +51,7 @@ bool event_stream_allowed(std::string_view client_address, const std::vector<Ada
     for (const AdapterEntry& entry : own) {
         if (!client_address.empty() && entry.address == client_address) return true;
     }
-    if (pairing_key.empty()) return false;
-    const std::optional<std::string> given = query_member(query, "key");
-    return given && pairing_key_matches(pairing_key, *given);
-}
-
-HttpResponse event_stream_refusal() {
-    return {"403 Forbidden", std::string(JSON_CONTENT_TYPE),
-            R"({"ok":false,"error":"Live scans are shown on this computer only"})"};
-}
-
-HttpResponse event_stream_busy() {
-    return {"503 Service Unavailable", std::string(JSON_CONTENT_TYPE),
-            R"({"ok":false,"error":"Too many live scan streams are open"})"};
-}
-
-std::string event_stream_head() {
-    return "HTTP/1.1 200 OK\r\n"
-           "Content-Type: text/event-stream; charset=utf-8\r\n"
-           "Cache-Control: no-store\r\n"
-           "X-Accel-Buffering: no\r\n"
-           "Connection: close\r\n"
-           "\r\n";
+    return !pairing_key.empty() && query_carries_key(pairing_key, query);
 }
 
 EventStreamStart start_event_stream(TlsSession& tls, ReceiverState& state,
@@ -87,7 +87,8 @@ ConnectionWait EventStream::wait(unsigned interest) {
 ConnectionWait EventStream::advance() {
     if (subscription_->dropped()) {
         push_log_line(state_, "Closed the live scan stream of " + client_address_ +
-                                  ": it fell more than 256 KiB behind");
+                                  ": it fell more than " +
+                                  std::to_string(MAX_STREAM_BACKLOG_BYTES / 1024) + " KiB behind");
         return {};
     }
     // Whatever the client sends is dropped; reading notices it hanging up.

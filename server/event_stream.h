@@ -24,14 +24,6 @@ bool is_event_stream_request(const HttpRequest& request);
 bool event_stream_allowed(std::string_view client_address, const std::vector<AdapterEntry>& own,
                           std::string_view pairing_key, std::string_view query);
 
-// 403 for a client that may not read it, 503 when every stream place is taken.
-HttpResponse event_stream_refusal();
-HttpResponse event_stream_busy();
-
-// The stream's head: no length, since it never ends by itself, and no CORS header, so that a
-// web page from elsewhere open on the computer cannot read the scans.
-std::string event_stream_head();
-
 // One open stream over a connection's TLS session: sends its events as they come, a comment
 // when idle, and ends when the client hangs up or falls too far behind.
 class EventStream {
