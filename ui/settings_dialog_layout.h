@@ -27,8 +27,6 @@ inline constexpr int SETTINGS_DIALOG_HEIGHT = 330;
 
 inline constexpr uint32_t STYLE_WS_GROUP = 0x00020000;
 inline constexpr uint32_t STYLE_BS_DEFPUSHBUTTON = 0x0001;
-inline constexpr uint32_t STYLE_CBS_DROPDOWNLIST_TAB =
-    STYLE_CBS_DROPDOWNLIST | STYLE_WS_VSCROLL | STYLE_WS_TABSTOP;
 inline constexpr uint32_t EDIT_BOX_STYLE = STYLE_ES_AUTOHSCROLL | STYLE_WS_TABSTOP;
 
 // The choices of the two lists, in the order of their items.

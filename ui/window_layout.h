@@ -50,6 +50,9 @@ inline constexpr uint32_t STYLE_BS_AUTOCHECKBOX = 0x0003;
 inline constexpr uint32_t STYLE_SS_RIGHT = 0x0002;
 inline constexpr uint32_t STYLE_SS_NOPREFIX = 0x0080;
 inline constexpr uint32_t STYLE_WS_EX_CLIENTEDGE = 0x0200;
+// A drop-down list that scrolls and that Tab reaches.
+inline constexpr uint32_t STYLE_CBS_DROPDOWNLIST_TAB =
+    STYLE_CBS_DROPDOWNLIST | STYLE_WS_VSCROLL | STYLE_WS_TABSTOP;
 
 inline constexpr std::string_view WINDOW_CLASS_NAME = "QuillmarkReceiverWindow";
 inline constexpr std::string_view WINDOW_TITLE =
@@ -88,6 +91,9 @@ inline constexpr uint32_t PUSH_BUTTON_STYLE = STYLE_WS_TABSTOP;
 inline constexpr uint32_t CHECK_BOX_STYLE = STYLE_BS_AUTOCHECKBOX | STYLE_WS_TABSTOP;
 
 // In creation order.
+inline constexpr std::string_view PRESS_ENTER_LABEL = "Press Enter after typing barcode";
+inline constexpr std::string_view PRESS_TAB_LABEL = "Press Tab after typing barcode";
+
 inline constexpr std::array<ControlLayout, 22> WINDOW_CONTROLS{{
     // Without SS_NOPREFIX the "&" would vanish and underline the blank after it.
     {"STATIC", "Scan QR with your phone to open & auto-pair:", 0, 20, 306, 276, 20,
@@ -97,8 +103,7 @@ inline constexpr std::array<ControlLayout, 22> WINDOW_CONTROLS{{
     {"BUTTON", "Copy Full URL", IDC_COPY_URL, 20, 364, 132, 30, PUSH_BUTTON_STYLE, 0},
     {"BUTTON", "Allow Firewall", IDC_ALLOW_FIREWALL, 164, 364, 132, 30, PUSH_BUTTON_STYLE, 0},
     {"STATIC", "PC Network Adapter (Ethernet / Wi-Fi):", 0, 318, 20, 415, 18, 0, 0},
-    {"COMBOBOX", "", IDC_ADAPTER, 318, 40, 415, 200,
-     STYLE_CBS_DROPDOWNLIST | STYLE_WS_VSCROLL | STYLE_WS_TABSTOP, 0},
+    {"COMBOBOX", "", IDC_ADAPTER, 318, 40, 415, 200, STYLE_CBS_DROPDOWNLIST_TAB, 0},
     {"STATIC", "Port:", 0, 318, 76, 40, 20, 0, 0},
     {"EDIT", "", IDC_PORT, 360, 72, 78, 24, STYLE_ES_NUMBER | STYLE_WS_TABSTOP,
      STYLE_WS_EX_CLIENTEDGE},
@@ -107,8 +112,7 @@ inline constexpr std::array<ControlLayout, 22> WINDOW_CONTROLS{{
     {"BUTTON", "Settings\u2026", IDC_SETTINGS, 549, 71, 94, 26, PUSH_BUTTON_STYLE, 0},
     {"BUTTON", "Auto-type barcode into active window (Keyboard Wedge)", IDC_AUTO_TYPE, 318, 110,
      415, 22, CHECK_BOX_STYLE, 0},
-    {"BUTTON", "Press Enter after typing barcode", IDC_PRESS_ENTER, 318, 136, 415, 22,
-     CHECK_BOX_STYLE, 0},
+    {"BUTTON", PRESS_ENTER_LABEL, IDC_PRESS_ENTER, 318, 136, 415, 22, CHECK_BOX_STYLE, 0},
     {"BUTTON", "Copy received barcode to clipboard", IDC_COPY_CLIPBOARD, 318, 162, 415, 22,
      CHECK_BOX_STYLE, 0},
     {"STATIC", "Incoming Scans Log:", 0, 318, 194, 220, 18, 0, 0},
@@ -124,7 +128,8 @@ inline constexpr std::array<ControlLayout, 22> WINDOW_CONTROLS{{
     {"STATIC", "Powered by Brackenfold", 0, 520, 412, 213, 22, STYLE_SS_RIGHT, 0},
 }};
 
-inline constexpr std::string_view PRESS_TAB_LABEL = "Press Tab after typing barcode";
+// The press-Enter check box's label for the key pressed after a scan.
+std::string_view press_key_label(SuffixKey suffix_key);
 
 // The text a control starts with: the table's, except for the URL and port boxes and, when Tab
 // is the key pressed after a scan, the press-Enter check box.

@@ -46,3 +46,15 @@ struct RegistryKeyCloser {
     void operator()(HKEY key) const { RegCloseKey(key); }
 };
 using UniqueRegistryKey = std::unique_ptr<HKEY, RegistryKeyCloser>;
+
+// An icon destroyed with DestroyIcon, and a menu with DestroyMenu.
+struct IconDestroyer {
+    using pointer = HICON;
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using UniqueIcon = std::unique_ptr<HICON, IconDestroyer>;
+struct MenuDestroyer {
+    using pointer = HMENU;
+    void operator()(HMENU menu) const { DestroyMenu(menu); }
+};
+using UniqueMenu = std::unique_ptr<HMENU, MenuDestroyer>;

@@ -45,7 +45,6 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
             return on_dpi_changed(window, wparam, lparam);
         case WM_LOG_PENDING:
             drain_log(window, *state);
-            update_tray_tip(window, *state);
             return 0;
         case WM_TRAY_NOTIFY:
             on_tray_notify(window, *state, lparam);
@@ -75,11 +74,6 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     }
 }
 
-HICON load_receiver_icon(HINSTANCE instance, int size) {
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(RECEIVER_ICON_ID), IMAGE_ICON,
-                                         size, size, LR_DEFAULTCOLOR));
-}
-
 void register_window_class(HINSTANCE instance, const std::u16string& class_name) {
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof(window_class);
@@ -94,6 +88,11 @@ void register_window_class(HINSTANCE instance, const std::u16string& class_name)
 }
 
 }  // namespace
+
+HICON load_receiver_icon(HINSTANCE instance, int size) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(RECEIVER_ICON_ID), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
+}
 
 const std::shared_ptr<ReceiverState>& shared_state_slot() {
     return state_slot;

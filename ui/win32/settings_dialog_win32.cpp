@@ -11,6 +11,8 @@
 #include "ui/settings_form.h"
 #include "ui/win32/window_win32.h"
 
+static_assert(STYLE_WS_GROUP == WS_GROUP && STYLE_BS_DEFPUSHBUTTON == BS_DEFPUSHBUTTON);
+
 namespace {
 
 // A dialog with no controls of its own: they come from SETTINGS_DIALOG_CONTROLS at
@@ -29,10 +31,6 @@ struct OpenDialog {
     UniqueGdiObject<HFONT> font;
 };
 OpenDialog open_dialog;
-
-bool is_checked(HWND dialog, int id) {
-    return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
 
 void set_checked(HWND dialog, int id, bool on) {
     SendDlgItemMessageW(dialog, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);

@@ -15,18 +15,6 @@
 
 namespace {
 
-struct IconDestroyer {
-    using pointer = HICON;
-    void operator()(HICON icon) const { DestroyIcon(icon); }
-};
-using UniqueIcon = std::unique_ptr<HICON, IconDestroyer>;
-
-struct MenuDestroyer {
-    using pointer = HMENU;
-    void operator()(HMENU menu) const { DestroyMenu(menu); }
-};
-using UniqueMenu = std::unique_ptr<HMENU, MenuDestroyer>;
-
 constexpr UINT TRAY_ICON_ID = 1;
 
 // The main thread's only tray icon.
@@ -57,9 +45,7 @@ UniqueIcon new_small_icon() {
     HICON icon = nullptr;
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     if (FAILED(LoadIconMetric(instance, MAKEINTRESOURCEW(RECEIVER_ICON_ID), LIM_SMALL, &icon))) {
-        const int size = GetSystemMetrics(SM_CXSMICON);
-        icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(RECEIVER_ICON_ID),
-                                             IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        icon = load_receiver_icon(instance, GetSystemMetrics(SM_CXSMICON));
     }
     return UniqueIcon(icon);
 }

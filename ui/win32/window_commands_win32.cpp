@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
 #include <optional>
 
 #include "core/utf8.h"
@@ -19,10 +18,6 @@
 #include "ui/window_texts.h"
 
 namespace {
-
-bool is_checked(HWND window, int id) {
-    return SendMessageW(GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
 
 // A delivery check box into the state, saved at once.
 void switch_delivery(HWND window, ReceiverState& state, int id, std::atomic<bool>& setting) {
@@ -96,11 +91,7 @@ void show_about(HWND window, const ReceiverState& state) {
 void open_settings(HWND window, ReceiverState& state) {
     if (!show_settings_dialog(window, state)) return;
     refresh_endpoint_views(window, state);
-    const auto press_enter =
-        std::find_if(WINDOW_CONTROLS.begin(), WINDOW_CONTROLS.end(),
-                     [](const ControlLayout& layout) { return layout.id == IDC_PRESS_ENTER; });
-    set_control_text(window, IDC_PRESS_ENTER,
-                     initial_control_text(*press_enter, "", 0, current_typing(state).suffix_key));
+    set_control_text(window, IDC_PRESS_ENTER, press_key_label(current_typing(state).suffix_key));
 }
 
 }  // namespace

@@ -29,9 +29,7 @@ struct ScaledWindow {
 };
 ScaledWindow scaled;
 
-}  // namespace
-
-// The system's message font (Segoe UI on today's Windows) at `dpi`.
+// The system's message font (Segoe UI on today's Windows) at `dpi`; null when there is none.
 Font new_message_font(int dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
@@ -47,8 +45,6 @@ Font new_message_font(int dpi) {
     font.lfHeight = mul_div(font.lfHeight, dpi, system_dpi());
     return Font(CreateFontIndirectW(&font));
 }
-
-namespace {
 
 void set_font(HWND control, HFONT font) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);

@@ -55,6 +55,7 @@ void drain_log(HWND window, ReceiverState& state) {
     HWND log = GetDlgItem(window, IDC_LOG);
     for (const std::string& line : lines) append_log_line(log, line);
     set_control_text(window, IDC_STATUS, status_line(state));
+    update_tray_tip(window, state);
 }
 
 void set_control_text(HWND window, int id, std::string_view text) {
@@ -63,6 +64,10 @@ void set_control_text(HWND window, int id, std::string_view text) {
 
 std::string control_text(HWND window, int id) {
     return utf8_from_utf16(window_text_utf16(GetDlgItem(window, id)));
+}
+
+bool is_checked(HWND window, int id) {
+    return SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT icon) {

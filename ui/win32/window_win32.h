@@ -31,7 +31,7 @@ void on_command(HWND window, const std::shared_ptr<ReceiverState>& state, WPARAM
 
 // New URL and status line, and a repaint of the QR code.
 void refresh_endpoint_views(HWND window, ReceiverState& state);
-// Moves every queued log line into the log box and updates the status line.
+// Moves every queued log line into the log box and updates the status line and tray tip.
 void drain_log(HWND window, ReceiverState& state);
 
 // Screen density (ui/win32/window_dpi_win32.cpp). The window is laid out for one DPI at a time.
@@ -39,8 +39,6 @@ int system_dpi();
 int window_dpi(HWND window);
 int current_dpi();
 HFONT current_font();
-// The system's message font at `dpi`; null when there is none.
-UniqueGdiObject<HFONT> new_message_font(int dpi);
 // WM_DPICHANGED of a window whose `controls` are rows of `layouts`: the window to the suggested
 // rectangle (lParam), each control to its row at `dpi` with the message font at `dpi` (or
 // `font_in_use` when that cannot be made). Returns the new font, which must outlive the
@@ -68,6 +66,9 @@ bool show_settings_dialog(HWND owner, ReceiverState& state);
 // Writes or removes the user's Run value "Quillmark" (the exe's quoted path and --minimized).
 Status set_start_with_windows(bool on);
 
+// The exe's icon at `size` pixels square.
+HICON load_receiver_icon(HINSTANCE instance, int size);
+
 // The notification area icon (ui/win32/tray_win32.cpp). Explorer broadcasts the
 // "TaskbarCreated" message when it (re)starts; the icon is added again then.
 UINT taskbar_created_message();
@@ -81,4 +82,5 @@ void on_tray_notify(HWND window, ReceiverState& state, LPARAM lparam);
 
 void set_control_text(HWND window, int id, std::string_view text);
 std::string control_text(HWND window, int id);
+bool is_checked(HWND window, int id);
 void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT icon);
