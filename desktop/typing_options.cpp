@@ -19,9 +19,7 @@ struct ValueRule {
 };
 
 std::string value_error(const ValueRule& rule, const std::string* value) {
-    std::string text = std::string(rule.option) + " takes " + rule.allowed;
-    if (!value) return text + ", but no value was given";
-    return text + ", not \"" + utf8_lossy(*value) + "\"";
+    return option_value_error(rule.option, rule.allowed, value);
 }
 
 bool parse_key_delay(const std::string& text, uint32_t& delay) {
@@ -34,6 +32,13 @@ bool parse_key_delay(const std::string& text, uint32_t& delay) {
 }
 
 }  // namespace
+
+std::string option_value_error(std::string_view option, std::string_view allowed,
+                               const std::string* value) {
+    std::string text = std::string(option) + " takes " + std::string(allowed);
+    if (!value) return text + ", but no value was given";
+    return text + ", not \"" + utf8_lossy(*value) + "\"";
+}
 
 bool parse_typing_option(const std::vector<std::string>& arguments, size_t& index,
                          TypingOptions& options, std::string& error) {

@@ -23,6 +23,11 @@ struct TypingOptions {
     bool operator==(const TypingOptions&) const = default;
 };
 
+// "OPTION takes ALLOWED, not "VALUE"", or "…, but no value was given" without a value: the
+// error text of every option value and saved setting.
+std::string option_value_error(std::string_view option, std::string_view allowed,
+                               const std::string* value);
+
 // Reads the typing option at `arguments[index]` and its value, moving `index` onto the value.
 // Returns false when the argument is no typing option; `error` is set when its value is bad.
 bool parse_typing_option(const std::vector<std::string>& arguments, size_t& index,

@@ -1,16 +1,13 @@
 #include "receiver/command_line.h"
 
-#include <charconv>
+#include <optional>
 
-#include "core/utf8.h"
+#include "core/text_codes.h"
 
 bool parse_port_value(const std::string& text, uint16_t& port) {
-    uint16_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || text.empty()) return false;
-    port = value;
-    return true;
+    const std::optional<uint16_t> value = whole_number<uint16_t>(text);
+    if (value) port = *value;
+    return value.has_value();
 }
 
 namespace {
@@ -20,18 +17,14 @@ namespace {
 bool parse_journal_days(const std::vector<std::string>& arguments, size_t& index, unsigned& days,
                         std::string& error) {
     const std::string* text = index + 1 < arguments.size() ? &arguments[++index] : nullptr;
-    unsigned value = 0;
-    if (text) {
-        const char* end = text->data() + text->size();
-        auto [ptr, ec] = std::from_chars(text->data(), end, value);
-        if (ec == std::errc() && ptr == end && !text->empty() && value <= MAX_JOURNAL_DAYS) {
-            days = value;
-            return true;
-        }
+    const std::optional<unsigned> value = text ? whole_number<unsigned>(*text) : std::nullopt;
+    if (value && *value <= MAX_JOURNAL_DAYS) {
+        days = *value;
+        return true;
     }
-    error = "--journal-days takes a whole number of days from 0 to " +
-            std::to_string(MAX_JOURNAL_DAYS) +
-            (text ? ", not \"" + utf8_lossy(*text) + "\"" : ", but no value was given");
+    error = option_value_error(
+        "--journal-days", "a whole number of days from 0 to " + std::to_string(MAX_JOURNAL_DAYS),
+        text);
     return false;
 }
 

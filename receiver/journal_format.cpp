@@ -1,10 +1,11 @@
 #include "receiver/journal_format.h"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "core/csv.h"
+#include "core/text_codes.h"
 
 namespace {
 
@@ -14,12 +15,6 @@ std::chrono::sys_days day_of(int year, int month, int day) {
     return std::chrono::year_month_day{std::chrono::year(year),
                                        std::chrono::month(static_cast<unsigned>(month)),
                                        std::chrono::day(static_cast<unsigned>(day))};
-}
-
-bool parse_number(std::string_view text, int& value) {
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && !text.empty();
 }
 
 }  // namespace
@@ -80,13 +75,12 @@ std::vector<JournalRecord> parse_journal(std::string_view text) {
     if (text.starts_with(JOURNAL_HEADER.substr(0, 3))) text.remove_prefix(3);
     std::vector<JournalRecord> records;
     for (std::vector<std::string>& fields : parse_csv(text)) {
-        uint32_t confidence = 0;
-        const std::string& number = fields.size() == JOURNAL_COLUMNS ? fields[5] : "";
-        auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), confidence);
-        if (number.empty() || ec != std::errc() || ptr != number.data() + number.size()) continue;
+        const std::optional<uint32_t> confidence =
+            whole_number<uint32_t>(fields.size() == JOURNAL_COLUMNS ? fields[5] : "");
+        if (!confidence) continue;
         records.push_back({std::move(fields[0]), std::string(formula_unguarded(fields[1])),
                            std::move(fields[2]), std::string(formula_unguarded(fields[3])),
-                           std::string(formula_unguarded(fields[4])), confidence,
+                           std::string(formula_unguarded(fields[4])), *confidence,
                            std::move(fields[6])});
     }
     return records;
@@ -98,15 +92,13 @@ bool journal_file_expired(std::string_view file_name, const LocalTime& today, un
         !file_name.ends_with(".csv") || file_name[10] != '-' || file_name[13] != '-') {
         return false;
     }
-    int year = 0, month = 0, day = 0;
-    if (!parse_number(file_name.substr(6, 4), year) ||
-        !parse_number(file_name.substr(11, 2), month) ||
-        !parse_number(file_name.substr(14, 2), day)) {
-        return false;
-    }
-    const std::chrono::year_month_day date{std::chrono::year(year),
-                                           std::chrono::month(static_cast<unsigned>(month)),
-                                           std::chrono::day(static_cast<unsigned>(day))};
+    const std::optional<int> year = whole_number<int>(file_name.substr(6, 4));
+    const std::optional<int> month = whole_number<int>(file_name.substr(11, 2));
+    const std::optional<int> day = whole_number<int>(file_name.substr(14, 2));
+    if (!year || !month || !day) return false;
+    const std::chrono::year_month_day date{std::chrono::year(*year),
+                                           std::chrono::month(static_cast<unsigned>(*month)),
+                                           std::chrono::day(static_cast<unsigned>(*day))};
     if (!date.ok()) return false;
     return std::chrono::sys_days(date) + std::chrono::days(keep_days) <
            day_of(today.year, today.month, today.day);

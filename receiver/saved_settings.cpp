@@ -20,8 +20,7 @@ struct SettingRow {
 };
 
 std::string rule_error(std::string_view name, std::string_view allowed, const std::string& text) {
-    return std::string(name) + " takes " + std::string(allowed) + ", not \"" + utf8_lossy(text) +
-           "\"";
+    return option_value_error(name, allowed, &text);
 }
 
 std::optional<bool> switch_from_text(const std::string& text) {
